@@ -1,0 +1,89 @@
+#include "daemon/logging/logger.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include "daemon/utilities/any_codable.h"
+#include "daemon/utilities/unicode_text.h"
+
+namespace qd {
+
+std::string toString(LogLevel level) {
+  switch (level) {
+    case LogLevel::debug: return "DEBUG";
+    case LogLevel::info: return "INFO";
+    case LogLevel::warn: return "WARN";
+    case LogLevel::error: return "ERROR";
+  }
+  return "ERROR";
+}
+
+std::optional<LogLevel> logLevelFromString(std::string_view raw) {
+  if (raw == "DEBUG") return LogLevel::debug;
+  if (raw == "INFO") return LogLevel::info;
+  if (raw == "WARN") return LogLevel::warn;
+  if (raw == "ERROR") return LogLevel::error;
+  return std::nullopt;
+}
+
+namespace Logger {
+namespace {
+
+void writeAll(const std::string& line) {
+  const char* p = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nowhere to report a failing standard error
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+// Strict encoding: any invalid UTF-8 or non-JSON value makes the line unencodable.
+std::optional<std::string> encodeStrictly(const Json& object) {
+  try {
+    ensureEncodable(object);
+    return object.dump(-1, ' ', false, Json::error_handler_t::strict);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::string iso8601Timestamp(std::chrono::system_clock::time_point t) {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(t);
+  const auto secs = floor<seconds>(ms);
+  const std::time_t tt = system_clock::to_time_t(secs);
+  std::tm tm{};
+  gmtime_r(&tt, &tm);
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>((ms - secs).count()));
+  return buffer;
+}
+
+void log(LogLevel level, std::string_view component, std::string_view message, const Json& metadata) {
+  if (level < minimumLevel) return;
+  Json line = Json::object();
+  line["timestamp"] = iso8601Timestamp(std::chrono::system_clock::now());
+  line["level"] = toString(level);
+  line["component"] = std::string(component);
+  line["message"] = std::string(message);
+  line["metadata"] = metadata.is_null() ? Json::object() : metadata;
+  if (auto text = encodeStrictly(line)) {
+    writeAll(*text + "\n");
+    return;
+  }
+  writeAll("[" + toString(level) + "] " + std::string(component) + ": " + std::string(message) + "\n");
+}
+
+}  // namespace Logger
+}  // namespace qd

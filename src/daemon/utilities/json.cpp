@@ -1,0 +1,114 @@
+#include "daemon/utilities/json.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace qd {
+namespace {
+
+// Builds the value from parser events on an explicit stack, refusing to open a container
+// beyond the depth limit; the parser itself is iterative, so depth never reaches the stack.
+class BoundedDomBuilder {
+ public:
+  explicit BoundedDomBuilder(std::size_t maxDepth) : maxDepth_(maxDepth) {}
+
+  bool null() { return add(Json(nullptr)); }
+  bool boolean(bool v) { return add(Json(v)); }
+  bool number_integer(Json::number_integer_t v) { return add(Json(v)); }
+  bool number_unsigned(Json::number_unsigned_t v) {
+    if (v <= static_cast<Json::number_unsigned_t>(std::numeric_limits<std::int64_t>::max())) {
+      return add(Json(static_cast<std::int64_t>(v)));
+    }
+    return add(Json(static_cast<double>(v)));
+  }
+  bool number_float(Json::number_float_t v, const Json::string_t&) { return add(Json(v)); }
+  bool string(Json::string_t& v) { return add(Json(std::move(v))); }
+  bool binary(Json::binary_t&) { return fail(JsonParseError::Kind::malformed, "binary values are not JSON"); }
+
+  bool start_object(std::size_t) { return open(Json::object()); }
+  bool key(Json::string_t& k) {
+    key_ = std::move(k);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(Json::array()); }
+  bool end_array() { return close(); }
+
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex) {
+    std::string message = ex.what();
+    // Drop the library's "[json.exception.parse_error.101] " tag; keep its position text.
+    if (auto end = message.find("] "); !message.empty() && message.front() == '[' && end != std::string::npos) {
+      message.erase(0, end + 2);
+    }
+    return fail(JsonParseError::Kind::malformed, "Invalid JSON: " + message);
+  }
+
+  Json take() { return std::move(root_); }
+  const std::optional<JsonParseError>& error() const { return error_; }
+
+ private:
+  bool fail(JsonParseError::Kind kind, std::string text) {
+    if (!error_) error_.emplace(kind, std::move(text));
+    return false;
+  }
+
+  Json* place(Json&& v) {
+    if (stack_.empty()) {
+      root_ = std::move(v);
+      return &root_;
+    }
+    Json& parent = *stack_.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(v));
+      return &parent.back();
+    }
+    Json& slot = parent[key_];
+    slot = std::move(v);
+    return &slot;
+  }
+
+  bool add(Json&& v) {
+    place(std::move(v));
+    return true;
+  }
+
+  bool open(Json&& container) {
+    if (stack_.size() + 1 > maxDepth_) {
+      return fail(JsonParseError::Kind::tooDeep,
+                  "JSON nesting exceeds the limit of " + std::to_string(maxDepth_) + " levels");
+    }
+    stack_.push_back(place(std::move(container)));
+    return true;
+  }
+
+  bool close() {
+    stack_.pop_back();
+    return true;
+  }
+
+  std::size_t maxDepth_;
+  Json root_;
+  std::vector<Json*> stack_;
+  std::string key_;
+  std::optional<JsonParseError> error_;
+};
+
+}  // namespace
+
+Json parseJson(std::string_view text, std::size_t maxDepth) {
+  BoundedDomBuilder builder(maxDepth);
+  const bool ok = Json::sax_parse(text.begin(), text.end(), &builder, nlohmann::detail::input_format_t::json,
+                                  /*strict=*/true);
+  if (!ok) {
+    if (builder.error()) throw *builder.error();
+    throw JsonParseError(JsonParseError::Kind::malformed, "Invalid JSON");
+  }
+  return builder.take();
+}
+
+std::string dumpJson(const Json& value, int indent) {
+  return value.dump(indent, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace);
+}
+
+}  // namespace qd

@@ -1,0 +1,62 @@
+#include "daemon/utilities/json.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace qd {
+namespace {
+
+TEST(ParseJson, KeepsIntegerKindsAndMemberOrder) {
+  const Json v = parseJson(R"({"z":1,"a":-2,"big":18446744073709551615,"huge":18446744073709551616,"f":1.5})");
+  EXPECT_EQ(v.begin().key(), "z");
+  EXPECT_TRUE(v["z"].is_number_integer());
+  EXPECT_FALSE(v["z"].is_number_unsigned());
+  EXPECT_EQ(v["a"].get<std::int64_t>(), -2);
+  EXPECT_TRUE(v["big"].is_number_float());   // beyond the signed range
+  EXPECT_TRUE(v["huge"].is_number_float());
+  EXPECT_TRUE(v["f"].is_number_float());
+  EXPECT_EQ(parseJson("9223372036854775807").get<std::int64_t>(), std::numeric_limits<std::int64_t>::max());
+}
+
+TEST(ParseJson, RejectsMalformedTextWithReadableError) {
+  for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "nul", "1 2", "{\"a\":1}x", "// c\n1"}) {
+    try {
+      parseJson(text);
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const JsonParseError& e) {
+      EXPECT_EQ(e.kind(), JsonParseError::Kind::malformed) << text;
+      EXPECT_EQ(e.description().rfind("Invalid JSON: ", 0), 0u) << e.description();
+    }
+  }
+}
+
+TEST(ParseJson, EnforcesDepthWhileParsing) {
+  EXPECT_NO_THROW(parseJson("[[[1]]]", 3));
+  EXPECT_NO_THROW(parseJson("7", 0));
+  try {
+    parseJson(R"({"a":[[{}]]})", 3);
+    ADD_FAILURE();
+  } catch (const JsonParseError& e) {
+    EXPECT_EQ(e.kind(), JsonParseError::Kind::tooDeep);
+  }
+  // Ten million opening brackets must be refused without recursion or a huge allocation.
+  const std::string deep(10'000'000, '[');
+  EXPECT_THROW(parseJson(deep), JsonParseError);
+  EXPECT_THROW(parseJson(std::string(100'000, '[') + std::string(100'000, ']')), JsonParseError);
+}
+
+TEST(ParseJson, DuplicateKeysKeepTheLastValue) {
+  const Json v = parseJson(R"({"a":1,"a":2})");
+  EXPECT_EQ(v.size(), 1u);
+  EXPECT_EQ(v["a"], 2);
+}
+
+TEST(DumpJson, ReplacesInvalidUtf8InsteadOfThrowing) {
+  const Json v = {{"out", std::string("ok\xff")}};
+  EXPECT_EQ(dumpJson(v), "{\"out\":\"ok\xEF\xBF\xBD\"}");
+  EXPECT_EQ(dumpJson(Json{{"a", 1}}, 2), "{\n  \"a\": 1\n}");
+}
+
+}  // namespace
+}  // namespace qd
