@@ -1,10 +1,14 @@
 #include "daemon/utilities/unicode_text.h"
 
+#include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 namespace qd::unicode {
 
@@ -41,6 +45,74 @@ std::string normalizedNFC(std::string_view text) {
   std::string out;
   normalized.toUTF8String(out);
   return out;
+}
+
+}  // namespace qd::unicode
+
+namespace qd::unicode {
+namespace {
+
+// Walks the grapheme boundaries of UTF-8 text in place, with byte offsets into the
+// original bytes (ICU's UTF-8 text reader maps ill-formed bytes to U+FFFD without moving
+// the offsets), so no copy or conversion can shift where a cut lands.
+class GraphemeWalker {
+ public:
+  explicit GraphemeWalker(std::string_view text) {
+    text_ = utext_openUTF8(nullptr, text.data(), static_cast<std::int64_t>(text.size()), &status_);
+    if (U_FAILURE(status_)) return;
+    breaker_.reset(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status_));
+    if (U_FAILURE(status_)) return;
+    breaker_->setText(text_, status_);
+  }
+  ~GraphemeWalker() {
+    if (text_) utext_close(text_);
+  }
+  GraphemeWalker(const GraphemeWalker&) = delete;
+  GraphemeWalker& operator=(const GraphemeWalker&) = delete;
+
+  bool ok() const { return U_SUCCESS(status_) && breaker_; }
+
+  // The byte offset after the next cluster, or nullopt at the end.
+  std::optional<std::size_t> next() {
+    const std::int32_t boundary = breaker_->next();
+    if (boundary == icu::BreakIterator::DONE) return std::nullopt;
+    return static_cast<std::size_t>(boundary);
+  }
+
+ private:
+  UErrorCode status_ = U_ZERO_ERROR;
+  UText* text_ = nullptr;
+  std::unique_ptr<icu::BreakIterator> breaker_;
+};
+
+}  // namespace
+
+std::size_t graphemeCount(std::string_view text) {
+  if (text.empty()) return 0;
+  GraphemeWalker walker(text);
+  if (!walker.ok()) return text.size();
+  std::size_t count = 0;
+  while (walker.next()) ++count;
+  return count;
+}
+
+std::string truncatedToGraphemes(std::string_view text, std::size_t maxCharacters) {
+  // Every character takes at least one byte, so short text needs no walk.
+  if (text.size() <= maxCharacters) return std::string(text);
+  GraphemeWalker walker(text);
+  if (!walker.ok()) {
+    // Without break rules, at least never cut inside a UTF-8 sequence.
+    std::size_t end = maxCharacters;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return std::string(text.substr(0, end));
+  }
+  std::size_t end = 0;
+  for (std::size_t taken = 0; taken < maxCharacters; ++taken) {
+    auto boundary = walker.next();
+    if (!boundary) return std::string(text);
+    end = *boundary;
+  }
+  return std::string(text.substr(0, end));
 }
 
 }  // namespace qd::unicode

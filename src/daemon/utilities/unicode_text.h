@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,15 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 // The NFC form, for hashing text that compares under canonical equivalence. Text that is
 // not valid UTF-8 is returned unchanged.
 std::string normalizedNFC(std::string_view text);
+
+// The number of user-perceived characters (extended grapheme clusters): "e" plus a
+// combining accent is one, a flag made of two regional indicators is one. An ill-formed
+// UTF-8 sequence counts as one character of its own.
+std::size_t graphemeCount(std::string_view text);
+
+// The first `maxCharacters` user-perceived characters of the text, cut on a cluster
+// boundary, so neither a UTF-8 sequence nor a cluster is split. Text that is already short
+// enough comes back unchanged, byte for byte.
+std::string truncatedToGraphemes(std::string_view text, std::size_t maxCharacters);
 
 }  // namespace qd::unicode
