@@ -1,0 +1,64 @@
+#include "daemon/config/app_preferences_store.h"
+
+#include <chrono>
+#include <string_view>
+
+#include "daemon/config/configuration.h"
+#include "daemon/logging/logger.h"
+#include "daemon/utilities/atomic_file.h"
+#include "daemon/utilities/json.h"
+#include "platform/user_folders.h"
+
+namespace qd {
+namespace {
+
+bool isUsableSuiteName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+// The suite's object, or nullopt when the file exists but holds no JSON object.
+std::optional<Json> readSuite(const std::filesystem::path& file) {
+  try {
+    auto text = readFileIfPresent(file);
+    if (!text) return Json::object();
+    Json value = parseJson(*text);
+    if (!value.is_object()) return std::nullopt;
+    return value;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+AppPreferencesStore::AppPreferencesStore(std::string suiteName, const platform::Environment& env)
+    : suiteFile_(platform::preferencesSuiteFile(
+          env, isUsableSuiteName(suiteName) ? suiteName : std::string(Configuration::daemonExecutableName))) {}
+
+bool AppPreferencesStore::autoDownloadUpdates() const {
+  auto suite = readSuite(suiteFile_);
+  if (!suite) return false;
+  auto it = suite->find(autoDownloadUpdatesKey);
+  return it != suite->end() && it->is_boolean() && it->get<bool>();
+}
+
+void AppPreferencesStore::setAutoDownloadUpdates(bool enabled) {
+  try {
+    auto suite = readSuite(suiteFile_);
+    if (!suite) {
+      // The tray application's other preferences live in this file too: keep what cannot
+      // be read instead of replacing it with a file that holds only this key.
+      auto kept = keepUnreadableFile(suiteFile_, std::chrono::system_clock::now());
+      Logger::warn("Preferences", "Kept the unreadable preferences file before replacing it",
+                   {{"path", suiteFile_.string()}, {"keptAs", kept ? kept->string() : std::string()}});
+      suite = Json::object();
+    }
+    (*suite)[autoDownloadUpdatesKey] = enabled;
+    writeFileAtomically(suiteFile_, dumpJson(*suite, 2), AtomicWriteOptions().creatingFolder());
+  } catch (const Error& e) {
+    Logger::warn("Preferences", "Failed to save preferences", {{"path", suiteFile_.string()}, {"error", e.description()}});
+  }
+}
+
+}  // namespace qd

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/environment.h"
+
+namespace qd {
+
+// The preferences the daemon shares with the tray application, kept in the preferences
+// suite file of the platform layer (a JSON object). The file is read on every get, so a
+// value the application wrote a moment ago is seen, and written atomically; keys this
+// store does not know are kept as they are. No operation fails.
+class AppPreferencesStore {
+ public:
+  static constexpr const char* defaultSuiteName = "com.quarvel.dorarov";
+  static constexpr const char* autoDownloadUpdatesKey = "SUAutomaticallyUpdate";
+
+  // Opens the named suite; a name that cannot name a suite file (empty, ".", "..", or with
+  // a "/" or a NUL) falls back to the program's own suite, named after its executable.
+  explicit AppPreferencesStore(std::string suiteName = defaultSuiteName,
+                               const platform::Environment& env = platform::Environment::current());
+
+  const std::filesystem::path& suiteFile() const { return suiteFile_; }
+
+  // The Boolean under "SUAutomaticallyUpdate"; false when the key is missing, is not a
+  // Boolean, or the file cannot be read.
+  bool autoDownloadUpdates() const;
+  // Stores the Boolean and writes the suite out at once. A suite file that is not a JSON
+  // object is kept aside under a time-stamped name rather than overwritten; a write that
+  // fails is logged and otherwise dropped.
+  void setAutoDownloadUpdates(bool enabled);
+
+ private:
+  std::filesystem::path suiteFile_;
+};
+
+}  // namespace qd

@@ -1,0 +1,90 @@
+#include "daemon/config/app_preferences_store.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+#include "daemon/utilities/atomic_file.h"
+#include "daemon/utilities/json.h"
+#include "support/stderr_capture.h"
+
+namespace qd {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppPreferencesStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "qd-prefs-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    env_ = platform::Environment{{"HOME", (root_ / "home").string()}, {"XDG_CONFIG_HOME", (root_ / "config").string()}};
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void writeSuite(const std::string& text) {
+    fs::create_directories(suiteFile().parent_path());
+    std::ofstream(suiteFile(), std::ios::binary) << text;
+  }
+  fs::path suiteFile() const { return root_ / "config" / "QuarvelDorarov" / "com.quarvel.dorarov.json"; }
+
+  fs::path root_;
+  platform::Environment env_;
+};
+
+TEST_F(AppPreferencesStoreTest, ReadsTheSharedSuiteOnEveryGet) {
+  AppPreferencesStore store("com.quarvel.dorarov", env_);
+  EXPECT_EQ(store.suiteFile(), suiteFile());
+  EXPECT_FALSE(store.autoDownloadUpdates());  // no file, no key
+
+  // Another process (the tray application) writes the suite; the next get sees it.
+  writeSuite(R"({"SUAutomaticallyUpdate": true, "QTConflictAlertShownVersion": "2.0.0"})");
+  EXPECT_TRUE(store.autoDownloadUpdates());
+
+  // Only a real Boolean counts.
+  for (const char* text : {R"({"SUAutomaticallyUpdate": 1})", R"({"SUAutomaticallyUpdate": "YES"})", "{}", "[true]"}) {
+    writeSuite(text);
+    EXPECT_FALSE(store.autoDownloadUpdates()) << text;
+  }
+}
+
+TEST_F(AppPreferencesStoreTest, SetWritesAtOnceAndKeepsTheOtherKeys) {
+  writeSuite(R"({"QTConflictAlertShownVersion": "2.0.0"})");
+  AppPreferencesStore store("com.quarvel.dorarov", env_);
+  store.setAutoDownloadUpdates(true);
+  EXPECT_TRUE(AppPreferencesStore("com.quarvel.dorarov", env_).autoDownloadUpdates());
+  const Json suite = parseJson(*readFileIfPresent(suiteFile()));
+  EXPECT_EQ(suite, Json({{"QTConflictAlertShownVersion", "2.0.0"}, {"SUAutomaticallyUpdate", true}}));
+  store.setAutoDownloadUpdates(false);
+  EXPECT_FALSE(store.autoDownloadUpdates());
+}
+
+TEST_F(AppPreferencesStoreTest, AnUnreadableSuiteIsKeptAsideNotLost) {
+  writeSuite("{half written");
+  AppPreferencesStore store("com.quarvel.dorarov", env_);
+  test::StderrCapture capture;
+  store.setAutoDownloadUpdates(true);
+  EXPECT_TRUE(store.autoDownloadUpdates());
+  int kept = 0;
+  for (const auto& e : fs::directory_iterator(suiteFile().parent_path())) {
+    if (e.path().filename().string().starts_with("com.quarvel.dorarov.json.unreadable-")) {
+      ++kept;
+      EXPECT_EQ(*readFileIfPresent(e.path()), "{half written");
+    }
+  }
+  EXPECT_EQ(kept, 1);
+  EXPECT_NE(capture.text().find("Kept the unreadable preferences file"), std::string::npos);
+}
+
+TEST_F(AppPreferencesStoreTest, UnusableSuiteNameFallsBackToTheProgramsOwnSuite) {
+  for (const char* name : {"", "..", "a/b"}) {
+    EXPECT_EQ(AppPreferencesStore(name, env_).suiteFile(),
+              root_ / "config" / "QuarvelDorarov" / "QuarvelDorarovDaemon.json")
+        << name;
+  }
+}
+
+}  // namespace
+}  // namespace qd
