@@ -1,0 +1,214 @@
+#include "daemon/runtime/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "daemon/runtime/process_signals.h"
+
+extern char** environ;
+
+namespace qd {
+namespace {
+
+// glibc 2.36's <sys/pidfd.h> lacks C++ linkage guards; the raw system calls need none.
+int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+int pidfdSendSignal(int pidfd, int signal) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
+
+struct Pipe {
+  UniqueFd read, write;
+};
+
+Pipe makePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    const int err = errno;
+    throw ChildProcessError(ChildProcessError::Kind::launchFailed, err, std::strerror(err));
+  }
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+std::vector<std::string> buildEnvironment(const std::map<std::string, std::string>& overlay) {
+  std::map<std::string, std::string> merged;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string_view text(*entry);
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos) continue;
+    merged.emplace(std::string(text.substr(0, eq)), std::string(text.substr(eq + 1)));
+  }
+  for (const auto& [name, value] : overlay) merged[name] = value;
+  std::vector<std::string> out;
+  out.reserve(merged.size());
+  for (const auto& [name, value] : merged) out.push_back(name + "=" + value);
+  return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+class FileActions {
+ public:
+  FileActions() { ::posix_spawn_file_actions_init(&actions_); }
+  ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { ::posix_spawnattr_init(&attributes_); }
+  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+  posix_spawnattr_t* get() { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
+ExitStatus decode(int status) {
+  if (WIFSIGNALED(status)) return {true, WTERMSIG(status)};
+  return {false, WEXITSTATUS(status)};
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
+  ignoreSigpipe();
+  FileActions actions;
+  std::optional<Pipe> in, out, err;
+  const auto setUp = [&](StdioMode mode, int target, std::optional<Pipe>& pipe, bool childReads) {
+    switch (mode) {
+      case StdioMode::inherit: break;
+      case StdioMode::null:
+        ::posix_spawn_file_actions_addopen(actions.get(), target, "/dev/null", childReads ? O_RDONLY : O_WRONLY, 0);
+        break;
+      case StdioMode::pipe:
+        pipe = makePipe();
+        // dup2 clears close-on-exec on the child's copy only.
+        ::posix_spawn_file_actions_adddup2(actions.get(), childReads ? pipe->read.get() : pipe->write.get(), target);
+        break;
+    }
+  };
+  setUp(options.stdinMode, STDIN_FILENO, in, true);
+  setUp(options.stdoutMode, STDOUT_FILENO, out, false);
+  setUp(options.stderrMode, STDERR_FILENO, err, false);
+  // Descriptors that other code opened without close-on-exec must not leak into the child.
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
+
+  SpawnAttributes attributes;
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  // The parent ignores SIGPIPE, and ignored signals would survive exec: reset every one.
+  ::posix_spawnattr_setsigdefault(attributes.get(), &all);
+  ::posix_spawnattr_setsigmask(attributes.get(), &none);
+  ::posix_spawnattr_setpgroup(attributes.get(), 0);
+  ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  std::vector<std::string> argvStrings;
+  argvStrings.push_back(options.executable);
+  argvStrings.insert(argvStrings.end(), options.arguments.begin(), options.arguments.end());
+  auto argv = pointers(argvStrings);
+  std::vector<std::string> envStrings;
+  std::vector<char*> envp;
+  if (options.environmentOverlay) {
+    envStrings = buildEnvironment(*options.environmentOverlay);
+    envp = pointers(envStrings);
+  }
+
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, options.executable.c_str(), actions.get(), attributes.get(), argv.data(),
+                               options.environmentOverlay ? envp.data() : environ);
+  if (rc != 0) throw ChildProcessError(ChildProcessError::Kind::launchFailed, rc, std::strerror(rc));
+
+  std::unique_ptr<ChildProcess> child(new ChildProcess());
+  child->pid_ = pid;
+  // The child cannot be reaped before we wait for it, so its pid is still ours here.
+  child->pidfd_.reset(pidfdOpen(pid));
+  if (in) child->stdin_ = std::move(in->write);
+  if (out) child->stdout_ = std::move(out->read);
+  if (err) child->stderr_ = std::move(err->read);
+  return child;
+}
+
+ChildProcess::~ChildProcess() {
+  if (status_ || pid_ <= 0) return;
+  if (!hasExited()) signalGroup(SIGKILL);
+  reap();
+}
+
+bool ChildProcess::hasExited() const {
+  if (status_) return true;
+  return waitForExit(std::chrono::milliseconds(0));
+}
+
+bool ChildProcess::waitForExit(std::chrono::milliseconds limit) const {
+  if (status_) return true;
+  if (!pidfd_) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    pollfd p{pidfd_.get(), POLLIN, 0};
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    const int n = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left)));
+    if (n > 0) return true;
+    if (n == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+std::optional<ExitStatus> ChildProcess::reapIfExited() {
+  if (status_) return status_;
+  int status = 0;
+  const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) status_ = decode(status);
+  return status_;
+}
+
+ExitStatus ChildProcess::reap() {
+  if (status_) return *status_;
+  int status = 0;
+  for (;;) {
+    const pid_t r = ::waitpid(pid_, &status, 0);
+    if (r == pid_) break;
+    if (r < 0 && errno == EINTR) continue;
+    // Someone else reaped it (a SIGCHLD handler set to SIG_IGN does that): no status left.
+    status_ = ExitStatus{true, 0};
+    return *status_;
+  }
+  status_ = decode(status);
+  pidfd_.reset();
+  return *status_;
+}
+
+void ChildProcess::signalGroup(int signal) {
+  if (status_ || pid_ <= 0) return;
+  if (pidfd_) pidfdSendSignal(pidfd_.get(), signal);
+  ::kill(-pid_, signal);
+}
+
+void reapInBackground(std::unique_ptr<ChildProcess> child) {
+  if (!child) return;
+  std::thread([child = std::move(child)]() mutable { child->reap(); }).detach();
+}
+
+}  // namespace qd

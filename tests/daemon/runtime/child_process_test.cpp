@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+
+#include <asio/io_context.hpp>
+
+#include "daemon/runtime/child_exit.h"
+#include "daemon/runtime/child_process.h"
+#include "daemon/runtime/collect_output.h"
+#include "daemon/runtime/process_table.h"
+#include "daemon/runtime/test_io.h"
+
+namespace qd {
+namespace {
+
+using namespace std::chrono_literals;
+
+const auto* const orphanReaper = testing::AddGlobalTestEnvironment(new test::OrphanReaper);
+
+CollectedOutput runShell(const std::string& script, std::optional<std::map<std::string, std::string>> env = {}) {
+  SpawnOptions options = spawnOptions("/bin/sh", {"-c", script});
+  options.environmentOverlay = std::move(env);
+  auto child = ChildProcess::spawn(options);
+  auto out = collectUntilExit(*child, std::chrono::steady_clock::now() + 60s);
+  child->reap();
+  return out;
+}
+
+TEST(ChildProcess, StartsInItsOwnGroupWithDefaultSignalsAndOnlyItsStandardDescriptors) {
+  // A descriptor opened without close-on-exec elsewhere in the program must not leak.
+  const int leaky = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(leaky, 3);
+  auto out = runShell(
+      "echo pgid=$(cut -d' ' -f5 /proc/$$/stat) pid=$$;"
+      "grep -E '^Sig(Ign|Blk)' /proc/$$/status;"
+      "ls /proc/$$/fd | tr '\\n' ' '");
+  ::close(leaky);
+
+  const auto& text = out.standardOutput;
+  const auto pid = text.substr(text.find("pid=") + 4, text.find('\n') - text.find("pid=") - 4);
+  EXPECT_NE(text.find("pgid=" + pid + " "), std::string::npos) << text;
+  // No classic signal ignored (we ignore SIGPIPE); glibc keeps its two internal real-time ones.
+  const auto ignored = std::stoull(text.substr(text.find("SigIgn:\t") + 8, 16), nullptr, 16);
+  EXPECT_EQ(ignored & 0x7fffffffULL, 0u) << text;
+  EXPECT_NE(text.find("SigBlk:\t0000000000000000"), std::string::npos) << text;
+  EXPECT_EQ(text.find(" " + std::to_string(leaky) + " "), std::string::npos) << text;
+}
+
+TEST(ChildProcess, LaysTheEnvironmentOverlayOverTheInheritedOne) {
+  ::setenv("QD_CHILD_TEST_INHERITED", "kept", 1);
+  ::setenv("QD_CHILD_TEST_A", "old", 1);
+  auto overlaid = runShell("echo $QD_CHILD_TEST_INHERITED,$QD_CHILD_TEST_A", std::map<std::string, std::string>{{"QD_CHILD_TEST_A", "1"}});
+  EXPECT_EQ(overlaid.standardOutput, "kept,1\n");
+  auto inherited = runShell("echo $QD_CHILD_TEST_INHERITED,$QD_CHILD_TEST_A");
+  EXPECT_EQ(inherited.standardOutput, "kept,old\n");
+}
+
+TEST(ChildProcess, AMissingProgramFailsToSpawnWithTheSystemsText) {
+  try {
+    ChildProcess::spawn(spawnOptions("/nonexistent/program", {}));
+    FAIL() << "spawn succeeded";
+  } catch (const ChildProcessError& e) {
+    EXPECT_EQ(e.errorNumber(), ENOENT);
+    EXPECT_EQ(e.description(), "No such file or directory");
+  }
+}
+
+TEST(ChildProcess, ReadsBothPipesWhileTheChildRunsSoAChattyChildNeverStalls) {
+  // 1 MiB on each pipe, far more than a pipe holds.
+  auto out = runShell("head -c 1048576 /dev/zero; head -c 1048576 /dev/zero >&2; echo end");
+  EXPECT_EQ(out.timedOut, false);
+  EXPECT_EQ(out.standardOutput.size(), 1048576u + 4);
+  EXPECT_EQ(out.standardError.size(), 1048576u);
+}
+
+TEST(ChildProcess, ReportsExitStatusAndSignal) {
+  auto exited = ChildProcess::spawn(spawnOptions("/bin/sh", {"-c", "exit 3"}));
+  EXPECT_EQ(exited->reap(), (ExitStatus{false, 3}));
+  auto killed = ChildProcess::spawn(spawnOptions("/bin/sh", {"-c", "kill -9 $$"}));
+  EXPECT_EQ(killed->reap(), (ExitStatus{true, SIGKILL}));
+}
+
+TEST(ChildProcess, TheDestructorKillsAndReapsAChildItsOwnerLeft) {
+  pid_t pid = 0;
+  {
+    auto child = ChildProcess::spawn(spawnOptions("/bin/sleep", {"1000"}));
+    pid = child->pid();
+  }
+  EXPECT_TRUE(test::processesInGroup(pid).empty());
+  EXPECT_EQ(::kill(pid, 0), -1);
+}
+
+TEST(ChildProcess, StopKillsAGroupThatIgnoresTerminationAndReapsTheChild) {
+  asio::io_context io;
+  // The shell and its background sleep both ignore SIGTERM; "ready" says the trap is set.
+  auto child = ChildProcess::spawn(spawnOptions("/bin/sh", {"-c", "trap '' TERM; sleep 1000 & echo ready; wait"}));
+  const pid_t group = child->pid();
+  UniqueFd out = child->takeStdout();
+  char buffer[6] = {};
+  ASSERT_EQ(::read(out.get(), buffer, 6), 6);
+
+  bool warned = false;
+  auto outcome = test::runAwaitable(io, stopProcessGroupAsync(*child, 100ms, [&] { warned = true; }));
+  EXPECT_TRUE(outcome.wasRunning);
+  EXPECT_TRUE(outcome.killed);
+  EXPECT_TRUE(warned);
+  EXPECT_EQ(outcome.status, (ExitStatus{true, SIGKILL}));
+  EXPECT_TRUE(child->exitStatus().has_value());
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+}
+
+TEST(ChildProcess, StopOfAChildThatEndsOnTerminationNeedsNoKill) {
+  asio::io_context io;
+  auto child = ChildProcess::spawn(spawnOptions("/bin/sleep", {"1000"}));
+  auto outcome = test::runAwaitable(io, stopProcessGroupAsync(*child, 60s));
+  EXPECT_TRUE(outcome.wasRunning);
+  EXPECT_FALSE(outcome.killed);
+  EXPECT_EQ(outcome.status, (ExitStatus{true, SIGTERM}));
+
+  auto done = ChildProcess::spawn(spawnOptions("/bin/true", {}));
+  ASSERT_TRUE(done->waitForExit(60s));
+  auto quiet = test::runAwaitable(io, stopProcessGroupAsync(*done, 60s));
+  EXPECT_FALSE(quiet.wasRunning);
+  EXPECT_EQ(quiet.status, (ExitStatus{false, 0}));
+}
+
+}  // namespace
+}  // namespace qd

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "daemon/runtime/process_runner.h"
+#include "daemon/runtime/process_table.h"
+#include "daemon/runtime/text_trim.h"
+
+namespace qd {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string sh(const std::string& script, double timeout = 60, const std::string& lane = "test") {
+  return ProcessRunner::run("/bin/sh", {"-c", script}, lane, timeout, "TestDomain", "Script failed");
+}
+
+ProcessRunnerError shError(const std::string& script, double timeout = 60) {
+  try {
+    sh(script, timeout);
+  } catch (const ProcessRunnerError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error for " << script;
+  return ProcessRunnerError("", 0, "");
+}
+
+TEST(ProcessRunner, ReturnsTrimmedStandardOutput) {
+  EXPECT_EQ(sh("echo word"), "word");
+  EXPECT_EQ(sh("printf '\\n\\t  two words \\r\\n\\n'"), "two words");
+  EXPECT_EQ(sh("printf '\\377\\376'"), "");  // not UTF-8
+  // Several megabytes, far more than a pipe holds, come back whole.
+  EXPECT_EQ(sh("head -c 5000000 /dev/zero | tr '\\0' x").size(), 5000000u);
+}
+
+TEST(ProcessRunner, FailuresCarryDomainCodeAndMessage) {
+  struct Case {
+    const char* script;
+    std::int64_t code;
+    const char* message;
+  } cases[] = {
+      {"echo '  bad thing  ' >&2; exit 3", 3, "bad thing"},
+      {"exit 3", 3, "Script failed"},
+      {"echo nope >&2; exit 1", 1, "nope"},
+  };
+  for (const auto& c : cases) {
+    const auto e = shError(c.script);
+    EXPECT_EQ(e.domain(), "TestDomain");
+    EXPECT_EQ(e.code(), c.code) << c.script;
+    EXPECT_EQ(e.message(), c.message) << c.script;
+  }
+  EXPECT_EQ(shError("exit 3").description(), "Error Domain=TestDomain Code=3 \"Script failed\"");
+}
+
+TEST(ProcessRunner, AProgramThatCannotBeLaunchedIsCodeOne) {
+  try {
+    ProcessRunner::run("/nonexistent/osascript", {}, "test", 5, "TestDomain", "AppleScript failed");
+    FAIL();
+  } catch (const ProcessRunnerError& e) {
+    EXPECT_EQ(e.code(), 1);
+    EXPECT_EQ(e.message().rfind("AppleScript failed: ", 0), 0u) << e.message();
+  }
+}
+
+std::string groupFile() { return testing::TempDir() + "qd-runner-group"; }
+pid_t readGroup() {
+  std::ifstream in(groupFile());
+  pid_t pid = 0;
+  in >> pid;
+  return pid;
+}
+
+TEST(ProcessRunner, ATimeOutKillsTheGroupAndFreesTheLane) {
+  // The child ignores SIGTERM; its grandchild holds the output pipe open.
+  const auto e = shError("trap '' TERM; echo $$ > " + groupFile() + "; sleep 1000 & sleep 1000", 0.3);
+  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(), 60s));
+  EXPECT_EQ(e.code(), 2);
+  EXPECT_EQ(e.message(), "Script failed: timed out after 0s");
+  EXPECT_NE(e.description().find("timed out"), std::string::npos);
+  EXPECT_EQ(shError("exec sleep 1000", 2.5).message(), "Script failed: timed out after 2s");
+  EXPECT_EQ(sh("echo free"), "free");
+}
+
+TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
+  // Each run appends its start and end to a shared file; overlap shows in the order.
+  char dir[] = "/tmp/qd-lanes-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string log = std::string(dir) + "/log";
+  const auto runner = [&](const std::string& lane, const std::string& name) {
+    return std::thread([=] { sh("echo " + name + "-start >> " + log + "; sleep 0.3; echo " + name + "-end >> " + log, 60, lane); });
+  };
+  auto read = [&] {
+    std::string text, line;
+    FILE* f = std::fopen(log.c_str(), "r");
+    char buffer[4096];
+    while (f && std::fgets(buffer, sizeof buffer, f)) text += buffer;
+    if (f) std::fclose(f);
+    std::remove(log.c_str());
+    return text;
+  };
+
+  auto a = runner("same", "a"), b = runner("same", "b");
+  a.join();
+  b.join();
+  const std::string serial = read();
+  EXPECT_TRUE(serial == "a-start\na-end\nb-start\nb-end\n" || serial == "b-start\nb-end\na-start\na-end\n") << serial;
+
+  auto c = runner("lane-c", "c"), d = runner("lane-d", "d");
+  c.join();
+  d.join();
+  const std::string parallel = read();
+  // Both started before either ended.
+  EXPECT_LT(std::max(parallel.find("c-start"), parallel.find("d-start")),
+            std::min(parallel.find("c-end"), parallel.find("d-end")))
+      << parallel;
+  ::rmdir(dir);
+}
+
+TEST(TrimWhitespaceAndNewlines, RemovesAsciiAndUnicodeSpaceAtBothEnds) {
+  EXPECT_EQ(trimWhitespaceAndNewlines(" \t\r\n x y \n"), "x y");
+  EXPECT_EQ(trimWhitespaceAndNewlines("\u00a0\u3000word\u2028\u0085"), "word");
+  EXPECT_EQ(trimWhitespaceAndNewlines("é"), "é");
+  EXPECT_EQ(trimWhitespaceAndNewlines("   "), "");
+}
+
+}  // namespace
+}  // namespace qd

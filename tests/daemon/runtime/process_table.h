@@ -1,0 +1,78 @@
+#pragma once
+
+// Reads the process table, to check that no child or grandchild outlives a test.
+
+#include <dirent.h>
+#include <sys/prctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qd::test {
+
+// The pids of every process, zombies included, whose process group is `pgid`.
+inline std::vector<pid_t> processesInGroup(pid_t pgid) {
+  std::vector<pid_t> out;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return out;
+  while (dirent* entry = ::readdir(proc)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat("/proc/" + name + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(text.substr(close + 2));
+    char state = 0;
+    long ppid = 0, pgrp = 0;
+    fields >> state >> ppid >> pgrp;
+    if (pgrp == pgid) out.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  ::closedir(proc);
+  return out;
+}
+
+// Makes this test program the reaper of orphaned grandchildren. Not every init reaps
+// orphans (some container inits do not), so a test that kills a child's whole group
+// reaps the grandchildren itself through groupEmptiesWithin.
+inline void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+
+// Polls until the group is empty, reaping every member that was handed to us.
+inline bool groupEmptiesWithin(pid_t pgid, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const auto members = processesInGroup(pgid);
+    if (members.empty()) break;
+    for (pid_t pid : members) ::waitpid(pid, nullptr, WNOHANG);
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A test program that kills process groups registers this once: it adopts orphaned
+// grandchildren for the whole run and, at the end, waits for every one still left, so the
+// suite leaves no zombie behind even under an init that does not reap.
+class OrphanReaper : public testing::Environment {
+ public:
+  void SetUp() override { adoptOrphans(); }
+  void TearDown() override {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const pid_t r = ::waitpid(-1, nullptr, WNOHANG);
+      if (r < 0 && errno == ECHILD) return;
+      if (r == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+};
+
+}  // namespace qd::test
