@@ -1,11 +1,13 @@
 #include "daemon/utilities/unicode_text.h"
 
 #include <unicode/brkiter.h>
+#include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -113,6 +115,33 @@ std::string truncatedToGraphemes(std::string_view text, std::size_t maxCharacter
     end = *boundary;
   }
   return std::string(text.substr(0, end));
+}
+
+}  // namespace qd::unicode
+
+namespace qd::unicode {
+namespace {
+
+std::string asciiLowercased(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string lowercased(std::string_view text) {
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  // ICU strings hold at most INT32_MAX units; nothing real comes near that.
+  if (ascii || text.size() > 0x3fffffff || !isValidUtf8(text)) return asciiLowercased(text);
+  icu::UnicodeString unicodeText =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  unicodeText.toLower(icu::Locale::getRoot());
+  std::string out;
+  unicodeText.toUTF8String(out);
+  return out;
 }
 
 }  // namespace qd::unicode

@@ -27,4 +27,9 @@ std::size_t graphemeCount(std::string_view text);
 // enough comes back unchanged, byte for byte.
 std::string truncatedToGraphemes(std::string_view text, std::size_t maxCharacters);
 
+// Full Unicode lower-casing in the root locale (so a Kelvin sign becomes "k"). ASCII text
+// takes a fast path with the same result. Text that is not valid UTF-8 has only its ASCII
+// letters lowered.
+std::string lowercased(std::string_view text);
+
 }  // namespace qd::unicode

@@ -1,0 +1,66 @@
+#include "daemon/utilities/log_redaction.h"
+
+#include <array>
+#include <vector>
+
+#include "daemon/utilities/unicode_text.h"
+
+namespace qd::LogRedaction {
+namespace {
+
+constexpr std::array<std::string_view, 11> kSensitiveKeys = {
+    "authorization", "token",    "access_token", "refresh_token", "api_key", "apikey",
+    "password",      "secret",   "cookie",       "session",       "bearer"};
+
+}  // namespace
+
+bool isSensitiveKey(std::string_view key) {
+  const std::string lower = unicode::lowercased(key);
+  for (std::string_view sensitive : kSensitiveKeys) {
+    if (lower == sensitive) return true;
+  }
+  return false;
+}
+
+Json redact(const Json& value) {
+  // Each task fills one destination slot from one source value. Containers get all their
+  // slots created before any slot's address is taken, so the addresses stay valid.
+  struct Task {
+    const Json* source;
+    Json* destination;
+  };
+  Json result;
+  std::vector<Task> stack{{&value, &result}};
+  while (!stack.empty()) {
+    const Task task = stack.back();
+    stack.pop_back();
+    const Json& source = *task.source;
+    Json& destination = *task.destination;
+    if (source.is_object()) {
+      destination = Json::object();
+      std::vector<bool> sensitive;
+      sensitive.reserve(source.size());
+      for (auto it = source.begin(); it != source.end(); ++it) {
+        sensitive.push_back(isSensitiveKey(it.key()));
+        destination[it.key()] = sensitive.back() ? Json(kReplacement) : Json();
+      }
+      auto out = destination.begin();
+      std::size_t index = 0;
+      for (auto it = source.begin(); it != source.end(); ++it, ++out, ++index) {
+        if (!sensitive[index]) stack.push_back({&it.value(), &out.value()});
+      }
+    } else if (source.is_array()) {
+      // An array under a sensitive key never gets here (it is replaced whole), so its
+      // elements need no key of their own.
+      destination = Json::array();
+      auto& elements = destination.get_ref<Json::array_t&>();
+      elements.resize(source.size());
+      for (std::size_t i = 0; i < source.size(); ++i) stack.push_back({&source[i], &elements[i]});
+    } else {
+      destination = source;
+    }
+  }
+  return result;
+}
+
+}  // namespace qd::LogRedaction
