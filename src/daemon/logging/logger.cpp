@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "daemon/utilities/any_codable.h"
 #include "daemon/utilities/unicode_text.h"
@@ -45,10 +47,26 @@ void writeAll(const std::string& line) {
   }
 }
 
+// JSON has no NaN or infinity; the library would quietly write null in their place, which
+// is not the caller's metadata, so such a value makes the line unencodable.
+bool containsNonFiniteNumber(const Json& root) {
+  std::vector<const Json*> pending{&root};
+  while (!pending.empty()) {
+    const Json* v = pending.back();
+    pending.pop_back();
+    if (v->is_number_float() && !std::isfinite(v->get<double>())) return true;
+    if (v->is_structured()) {
+      for (const Json& child : *v) pending.push_back(&child);
+    }
+  }
+  return false;
+}
+
 // Strict encoding: any invalid UTF-8 or non-JSON value makes the line unencodable.
 std::optional<std::string> encodeStrictly(const Json& object) {
   try {
     ensureEncodable(object);
+    if (containsNonFiniteNumber(object)) return std::nullopt;
     return object.dump(-1, ' ', false, Json::error_handler_t::strict);
   } catch (const std::exception&) {
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <regex>
 #include <thread>
 
@@ -43,7 +44,10 @@ TEST(Logger, FallsBackToPlainLineWhenMetadataCannotBeEncoded) {
   test::StderrCapture capture;
   Logger::error("Transport", "bad bytes", {{"output", std::string("\xff\xfe")}});
   Logger::warn("Transport", "binary", {{"blob", Json::binary({1, 2})}});
-  EXPECT_EQ(capture.text(), "[ERROR] Transport: bad bytes\n[WARN] Transport: binary\n");
+  Logger::warn("Queue", "nan", {{"stats", {{"avg", std::nan("")}}}});
+  Logger::warn("Queue", "infinite", {{"max", HUGE_VAL}});
+  EXPECT_EQ(capture.text(),
+            "[ERROR] Transport: bad bytes\n[WARN] Transport: binary\n[WARN] Queue: nan\n[WARN] Queue: infinite\n");
 }
 
 TEST(Logger, ConcurrentLinesDoNotInterleave) {
