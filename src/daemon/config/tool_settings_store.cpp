@@ -12,14 +12,9 @@ ToolSettingsStore::ToolSettingsStore(std::optional<std::filesystem::path> fileUR
     : fileURL_(fileURL ? std::move(*fileURL) : Configuration::shared().appSupportDir() / "tool-settings.json") {}
 
 void ToolSettingsStore::load() {
-  std::optional<std::string> text;
   try {
-    text = readFileIfPresent(fileURL_);
-    if (!text) {
-      cached_ = ToolSettings();
-      return;
-    }
-    cached_ = ToolSettings::fromJson(parseJson(*text));
+    auto text = readFileIfPresent(fileURL_);
+    cached_ = text ? ToolSettings::fromJson(parseJson(*text)) : ToolSettings();
     keepFileBeforeSave_ = false;
   } catch (const Error&) {
     keepFileBeforeSave_ = true;
