@@ -155,17 +155,32 @@ std::optional<std::filesystem::path> keepUnreadableFile(const std::filesystem::p
     fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, errno);
   }
   const std::string base = path.filename().string() + ".unreadable-" + utcStamp(now);
+  std::optional<std::string> contents;  // read once, only when a hard link is refused
   for (int n = 1; n <= 100; ++n) {
     const std::filesystem::path kept = path.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n));
     if (::link(path.c_str(), kept.c_str()) == 0) return kept;
     if (errno == EEXIST) continue;
-    // No hard links here (another file system kind, or a link count limit): copy instead,
-    // keeping the permissions, and never over an existing name.
-    std::error_code ec;
-    if (std::filesystem::exists(kept, ec)) continue;
-    if (std::filesystem::copy_file(path, kept, std::filesystem::copy_options::none, ec)) return kept;
-    if (ec == std::errc::file_exists) continue;
-    fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, ec.value());
+    // No hard link here (another file system kind, a link count limit): copy instead,
+    // with the same permissions and never over an existing name.
+    try {
+      if (!contents) contents = readFileIfPresent(path);
+    } catch (const FileReadError& e) {
+      fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, e.code());
+    }
+    if (!contents) return std::nullopt;
+    const int fd = ::open(kept.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, info.st_mode & 07777);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, errno);
+    }
+    Descriptor copy(fd);
+    if (::fchmod(copy.get(), info.st_mode & 07777) != 0 || !writeAll(copy.get(), *contents) ||
+        ::fsync(copy.get()) != 0 || copy.close() != 0) {
+      const int code = errno;
+      ::unlink(kept.c_str());
+      fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, code);
+    }
+    return kept;
   }
   fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, EEXIST);
 }
