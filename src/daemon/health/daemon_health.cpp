@@ -1,0 +1,246 @@
+#include "daemon/health/daemon_health.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <system_error>
+
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include "daemon/config/configuration.h"
+#include "daemon/logging/logger.h"
+#include "daemon/runtime/coroutine_helpers.h"
+#include "daemon/utilities/atomic_file.h"
+#include "daemon/utilities/process_alive.h"
+#include "daemon/utilities/unix_time.h"
+
+namespace qd {
+namespace {
+
+constexpr const char* kComponent = "DaemonHealth";
+constexpr mode_t kFolderMode = 0755;
+constexpr mode_t kHealthFileMode = 0644;
+
+void createFolder(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!error) {
+    std::filesystem::permissions(folder, static_cast<std::filesystem::perms>(kFolderMode), error);
+  }
+  if (error) {
+    throw FileWriteError(FileWriteError::Kind::createFolder,
+                         "Could not create folder " + folder.string() + ": " + error.message(), error.value());
+  }
+}
+
+}  // namespace
+
+DaemonHealth::Files DaemonHealth::Files::from(const Configuration& configuration) {
+  return {configuration.healthFilePath(), configuration.appSupportDir(), configuration.socketPath(),
+          configuration.lockFilePath()};
+}
+
+std::shared_ptr<DaemonHealth> DaemonHealth::create(asio::any_io_executor executor, Files files, Callbacks callbacks,
+                                                   const Clock& clock, std::chrono::milliseconds interval) {
+  return std::shared_ptr<DaemonHealth>(
+      new DaemonHealth(std::move(executor), std::move(files), std::move(callbacks), clock, interval));
+}
+
+DaemonHealth::DaemonHealth(asio::any_io_executor executor, Files files, Callbacks callbacks, const Clock& clock,
+                           std::chrono::milliseconds interval)
+    : executor_(std::move(executor)),
+      files_(std::move(files)),
+      callbacks_(std::move(callbacks)),
+      clock_(clock),
+      interval_(interval),
+      daemonPid_(::getpid()),
+      startTime_(clock.now()) {
+  Logger::debug(kComponent, "Initialized", {{"pid", daemonPid_}, {"healthFilePath", files_.healthFilePath.string()}});
+}
+
+void DaemonHealth::setTinderboxPid(pid_t pid) {
+  tinderboxPid_ = pid;
+  Logger::debug(kComponent, "Tinderbox PID set", {{"pid", pid}});
+}
+
+void DaemonHealth::incrementRestarts() {
+  ++tinderboxRestarts_;
+  Logger::warn(kComponent, "Tinderbox restarted", {{"restarts", tinderboxRestarts_}});
+}
+
+std::int64_t DaemonHealth::uptimeSeconds() const {
+  return std::chrono::duration_cast<std::chrono::seconds>(clock_.now() - startTime_).count();
+}
+
+asio::awaitable<HealthData> DaemonHealth::getCurrentHealthData() {
+  HealthData data;
+  data.uptime = uptimeSeconds();
+  data.daemonPid = daemonPid_;
+  if (tinderboxPid_) data.tinderboxPid = *tinderboxPid_;
+  data.status = co_await callbacks_.getHealthStatus();
+  data.lastUpdate = unixMilliseconds(clock_.wallNow());
+  data.tinderboxRestarts = tinderboxRestarts_;
+  data.connectedClients = co_await callbacks_.getConnectedClientsCount();
+  data.tinderboxConnected = co_await callbacks_.isTinderboxConnected();
+  co_return data;
+}
+
+void DaemonHealth::writeRecord(const HealthData& data) const {
+  writeFileAtomically(files_.healthFilePath, data.fileText(), AtomicWriteOptions{}.withMode(kHealthFileMode));
+}
+
+asio::awaitable<void> DaemonHealth::writeHealthData(std::uint64_t epoch) {
+  try {
+    const HealthData data = co_await getCurrentHealthData();
+    // Monitoring stopped while the callbacks ran: the final record is already on disk.
+    if (epoch != epoch_) co_return;
+    if (!std::filesystem::exists(files_.appSupportDir)) createFolder(files_.appSupportDir);
+    writeRecord(data);
+    Logger::debug(kComponent, "Health data updated",
+                  {{"status", toString(data.status)}, {"uptime", data.uptime}, {"clients", data.connectedClients}});
+  } catch (...) {
+    Logger::error(kComponent, "Failed to write health data", {{"error", describeException(std::current_exception())}});
+  }
+}
+
+asio::awaitable<void> DaemonHealth::writeOnce(std::shared_ptr<DaemonHealth> self, std::uint64_t epoch) {
+  co_await self->writeHealthData(epoch);
+}
+
+asio::awaitable<void> DaemonHealth::periodicWrites(std::weak_ptr<DaemonHealth> weak,
+                                                   std::shared_ptr<asio::steady_timer> timer, std::uint64_t epoch,
+                                                   std::chrono::milliseconds interval) {
+  for (;;) {
+    timer->expires_after(interval);
+    std::error_code ignored;
+    co_await timer->async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+    std::shared_ptr<DaemonHealth> self = weak.lock();
+    if (!self || self->epoch_ != epoch) co_return;
+    co_await self->writeHealthData(epoch);
+  }
+}
+
+void DaemonHealth::startMonitoring() {
+  Logger::info(kComponent, "Starting health monitoring",
+               {{"interval", std::chrono::duration<double>(interval_).count()}});
+  startTask(executor_, writeOnce(shared_from_this(), epoch_), kComponent, "writeHealthData");
+  updateTimer_ = std::make_shared<asio::steady_timer>(executor_);
+  startTask(executor_, periodicWrites(weak_from_this(), updateTimer_, epoch_, interval_), kComponent,
+            "periodicHealthWrites");
+}
+
+void DaemonHealth::stopMonitoring() {
+  Logger::info(kComponent, "Stopping health monitoring");
+  ++epoch_;
+  if (updateTimer_) {
+    updateTimer_->cancel();
+    updateTimer_.reset();
+  }
+  writeFinalHealthData();
+}
+
+void DaemonHealth::writeFinalHealthData() {
+  HealthData data;
+  data.daemonPid = daemonPid_;
+  if (tinderboxPid_) data.tinderboxPid = *tinderboxPid_;
+  data.lastUpdate = unixMilliseconds(clock_.wallNow());
+  data.uptime = uptimeSeconds();
+  data.tinderboxRestarts = tinderboxRestarts_;
+  data.status = HealthStatus::unhealthy;
+  data.connectedClients = 0;
+  data.tinderboxConnected = false;
+  try {
+    writeRecord(data);
+    Logger::info(kComponent, "Wrote final health data");
+  } catch (...) {
+    Logger::error(kComponent, "Failed to write final health data",
+                  {{"error", describeException(std::current_exception())}});
+  }
+}
+
+void DaemonHealth::ensureAppSupportDirectory() {
+  if (std::filesystem::exists(files_.appSupportDir)) return;
+  createFolder(files_.appSupportDir);
+  Logger::info(kComponent, "Created app support directory", {{"path", files_.appSupportDir.string()}});
+}
+
+bool DaemonHealth::isLiveDaemon(std::int64_t pid) const {
+  // Only a real process id can name a daemon: 0 and negative ids address process groups,
+  // and our own id in the file means the id was reused (after a reboot, in a container),
+  // not that another daemon runs.
+  if (pid <= 0 || pid > INT_MAX || pid == daemonPid_) return false;
+  return isProcessAlive(static_cast<pid_t>(pid));
+}
+
+bool DaemonHealth::checkStaleAndCleanup() {
+  Logger::info(kComponent, "Checking for stale daemon");
+  ensureAppSupportDirectory();
+
+  HealthData previous;
+  try {
+    const std::optional<std::string> text = readFileIfPresent(files_.healthFilePath);
+    if (!text) {
+      Logger::info(kComponent, "No existing health.json, fresh start");
+      return false;
+    }
+    previous = HealthData::fromJson(parseJson(*text));
+  } catch (const std::exception&) {
+    const std::string reason = describeException(std::current_exception());
+    Logger::error(kComponent, "Error reading health.json; refusing unsafe cleanup", {{"error", reason}});
+    throw HealthError::unreadableHealthState(reason);
+  }
+  Logger::info(kComponent, "Found previous health data",
+               {{"daemonPid", previous.daemonPid},
+                {"tinderboxPid", previous.tinderboxPid ? Json(*previous.tinderboxPid) : Json()},
+                {"lastUpdate", Logger::iso8601Timestamp(dateFromUnixMilliseconds(previous.lastUpdate))}});
+
+  const bool daemonAlive = isLiveDaemon(previous.daemonPid);
+  Json liveness = {{"daemonPid", previous.daemonPid}, {"daemonAlive", daemonAlive}};
+  if (previous.tinderboxPid) {
+    liveness["tinderboxPid"] = *previous.tinderboxPid;
+    liveness["tinderboxAlive"] = *previous.tinderboxPid > 0 && *previous.tinderboxPid <= INT_MAX &&
+                                 isProcessAlive(static_cast<pid_t>(*previous.tinderboxPid));
+  }
+  Logger::info(kComponent, "Process liveness check", liveness);
+
+  if (daemonAlive) {
+    Logger::error(kComponent, "Daemon already running", {{"existingPid", previous.daemonPid}});
+    throw HealthError::daemonAlreadyRunning(previous.daemonPid, files_.appSupportDir.string());
+  }
+  Logger::warn(kComponent, "Stale daemon detected, cleaning up", {{"stalePid", previous.daemonPid}});
+  cleanupStaleFiles();
+  return true;
+}
+
+void DaemonHealth::cleanupStaleFiles() {
+  struct Target {
+    const std::filesystem::path* path;
+    std::filesystem::file_type expected;
+  };
+  // Only what the daemon itself leaves is removed: a socket at the socket path, plain
+  // files at the lock and health paths. Anything else there is someone's data.
+  const Target targets[] = {{&files_.socketPath, std::filesystem::file_type::socket},
+                            {&files_.lockFilePath, std::filesystem::file_type::regular},
+                            {&files_.healthFilePath, std::filesystem::file_type::regular}};
+  for (const auto& target : targets) {
+    const std::string path = target.path->string();
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(*target.path, error);
+    if (error || !std::filesystem::exists(status)) continue;
+    if (status.type() != target.expected) {
+      Logger::warn(kComponent, "Failed to remove stale file",
+                   {{"path", path}, {"error", "not a file the daemon left behind; left in place"}});
+      continue;
+    }
+    if (std::filesystem::remove(*target.path, error)) {
+      Logger::info(kComponent, "Removed stale file", {{"path", path}});
+    } else if (error) {
+      Logger::warn(kComponent, "Failed to remove stale file", {{"path", path}, {"error", error.message()}});
+    }
+  }
+}
+
+}  // namespace qd
