@@ -27,7 +27,8 @@ asio::awaitable<bool> waitForExitAsync(ChildProcess& child, std::chrono::steady_
   const int fd = ::fcntl(child.pidfd(), F_DUPFD_CLOEXEC, 0);
   if (fd < 0) co_return child.waitForExit(std::chrono::duration_cast<std::chrono::milliseconds>(limit));
   auto descriptor = std::make_shared<asio::posix::stream_descriptor>(executor, fd);
-  const bool ended = co_await withTimeout(waitReadable(descriptor), limit);
+  asio::awaitable<void> wait = waitReadable(descriptor);
+  const bool ended = co_await withTimeout(std::move(wait), limit);
   co_return ended || child.hasExited();
 }
 

@@ -2,10 +2,13 @@
 
 // Helpers every actor uses to start tasks and to race an operation against a time-out.
 //
-// g++ 12 destroys the captures of a lambda coroutine twice when the lambda is written
-// inside a co_await expression (`co_await co_spawn(ex, [x]() -> awaitable<T> {...}, ...)`).
-// Start named functions or member coroutines that take their arguments by value, or name
-// the lambda first and keep it alive until the coroutine ends.
+// g++ 12 destroys some temporaries of a co_await expression twice: the captures of a lambda
+// coroutine written inside it (`co_await co_spawn(ex, [x]() -> awaitable<T> {...}, ...)`),
+// and a temporary with a destructor passed by value to the awaited coroutine
+// (`co_await send(Message{...})`, `co_await request("ping")` for a std::string parameter).
+// Start named functions or member coroutines that take their arguments by value, and pass
+// them named values (`Message m{...}; co_await send(std::move(m));`). The sanitizer build
+// catches a slip.
 
 #include <chrono>
 #include <exception>

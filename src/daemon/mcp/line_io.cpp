@@ -1,0 +1,112 @@
+#include "daemon/mcp/line_io.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include <asio/post.hpp>
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+
+#include "daemon/mcp/line_splitter.h"
+#include "daemon/runtime/process_signals.h"
+
+namespace qd {
+
+asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage) {
+  LineSplitter splitter;
+  auto buffer = std::make_unique<std::array<char, 65536>>();
+  while (stream->is_open()) {
+    std::error_code ec;
+    const std::size_t n =
+        co_await stream->async_read_some(asio::buffer(*buffer), asio::redirect_error(asio::use_awaitable, ec));
+    if (n > 0) {
+      for (auto& line : splitter.append(std::string_view(buffer->data(), n))) onMessage(std::move(line));
+    }
+    if (ec) break;  // end of input, a read error, or the descriptor was closed
+  }
+}
+
+struct ThreadLineReader::Shared {
+  asio::any_io_executor executor;
+  MessageHandler onMessage;
+  LineSplitter splitter;  // touched on the io thread only
+  std::atomic<bool> stopping{false};
+};
+
+ThreadLineReader::ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage)
+    : shared_(std::make_shared<Shared>()) {
+  shared_->executor = std::move(executor);
+  shared_->onMessage = std::move(onMessage);
+  thread_ = std::thread([shared = shared_, fd = std::move(fd)]() mutable {
+    std::array<char, 65536> buffer;
+    while (!shared->stopping.load()) {
+      const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      asio::post(shared->executor, [shared, chunk = std::string(buffer.data(), static_cast<std::size_t>(n))] {
+        for (auto& line : shared->splitter.append(chunk)) shared->onMessage(std::move(line));
+      });
+    }
+    fd.reset();  // closed by the thread that reads it, after its last read
+  });
+}
+
+ThreadLineReader::~ThreadLineReader() { stop(); }
+
+void ThreadLineReader::stop() {
+  shared_->stopping.store(true);
+  if (thread_.joinable()) thread_.join();
+}
+
+LineWriter::LineWriter(asio::any_io_executor executor, std::shared_ptr<asio::posix::stream_descriptor> stream)
+    : stream_(std::move(stream)), mutex_(std::move(executor)) {
+  ignoreSigpipe();
+}
+
+LineWriter::LineWriter(asio::any_io_executor executor, UniqueFd plainFd)
+    : plainFd_(std::move(plainFd)), mutex_(std::move(executor)) {
+  ignoreSigpipe();
+}
+
+asio::awaitable<void> LineWriter::writeLine(std::string message) {
+  message.push_back('\n');
+  auto turn = co_await mutex_.lock();
+  if (stream_ && stream_->is_open()) {
+    co_await asio::async_write(*stream_, asio::buffer(message), asio::use_awaitable);
+    co_return;
+  }
+  if (!plainFd_) throw std::system_error(asio::error::bad_descriptor);
+  const char* p = message.data();
+  std::size_t left = message.size();
+  while (left > 0) {
+    const ssize_t n = ::write(plainFd_.get(), p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::system_error(errno, std::system_category());
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void LineWriter::close() {
+  if (stream_) {
+    std::error_code ignored;
+    stream_->close(ignored);
+  }
+  plainFd_.reset();
+}
+
+std::shared_ptr<asio::posix::stream_descriptor> tryReactorDescriptor(const asio::any_io_executor& executor,
+                                                                     UniqueFd& fd) {
+  auto stream = std::make_shared<asio::posix::stream_descriptor>(executor);
+  std::error_code ec;
+  stream->assign(fd.get(), ec);
+  if (ec) return nullptr;
+  fd.release();
+  return stream;
+}
+
+}  // namespace qd

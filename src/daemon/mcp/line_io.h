@@ -1,0 +1,69 @@
+#pragma once
+
+// The reading loop and the writer shared by the three transports.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
+#include <asio/posix/stream_descriptor.hpp>
+
+#include "daemon/mcp/mcp_transport.h"
+#include "daemon/runtime/async_mutex.h"
+#include "daemon/runtime/unique_fd.h"
+
+namespace qd {
+
+// Reads the descriptor until end of input, a read error or close(), and hands every
+// complete line to `onMessage`. Closing the descriptor ends a blocked read at once, and the
+// loop never reads a descriptor after it was closed: it checks before every read, and a
+// closed asio descriptor forgets its number. Lines of a chunk read before the close are
+// still delivered. A read error ends the loop like the end of input.
+asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage);
+
+// A reader of a descriptor that epoll refuses (a regular file or /dev/null given as
+// standard input): a thread reads it, which never blocks for long on such files, and posts
+// each chunk to the io thread, where the lines are split and delivered in order.
+class ThreadLineReader {
+ public:
+  ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage);
+  ~ThreadLineReader();  // stop()
+  // Asks the thread to end after its current read and waits for it.
+  void stop();
+
+ private:
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
+  std::thread thread_;
+};
+
+// Serialised writes of framed lines to one descriptor: one write at a time, in call order,
+// each whole before the next begins.
+class LineWriter {
+ public:
+  // `stream` may be shared with a reader of the same descriptor (a socket).
+  LineWriter(asio::any_io_executor executor, std::shared_ptr<asio::posix::stream_descriptor> stream);
+  // A descriptor epoll refuses (standard output redirected to a regular file): written
+  // with plain blocking writes, which do not wait on a peer.
+  LineWriter(asio::any_io_executor executor, UniqueFd plainFd);
+
+  // Writes message + "\n". Throws std::system_error on a write error, and
+  // asio::error::bad_descriptor once closed.
+  asio::awaitable<void> writeLine(std::string message);
+  void close();
+
+ private:
+  std::shared_ptr<asio::posix::stream_descriptor> stream_;
+  UniqueFd plainFd_;
+  AsyncMutex mutex_;
+};
+
+// Opens a descriptor for the reactor. Returns nullptr when epoll refuses it (EPERM for
+// regular files); the fd is then still owned by `fd`.
+std::shared_ptr<asio::posix::stream_descriptor> tryReactorDescriptor(const asio::any_io_executor& executor,
+                                                                     UniqueFd& fd);
+
+}  // namespace qd

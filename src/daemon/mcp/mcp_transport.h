@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <asio/awaitable.hpp>
+
+namespace qd {
+
+// Receives one line, without its line feed. Called on the io thread, one line at a time and
+// in the order received; it must be quick (the MCP client and server start a task per line).
+using MessageHandler = std::function<void(std::string line)>;
+
+// A newline-framed byte stream to one MCP peer. Transports move opaque lines; JSON belongs
+// to the client and server that own them. All three operations run on the io thread.
+class MCPTransport {
+ public:
+  virtual ~MCPTransport() = default;
+  // Writes the message followed by one line feed. The message must not contain a raw line
+  // feed (compact JSON never does). Throws TransportError.
+  virtual asio::awaitable<void> send(std::string message) = 0;
+  // Opens the channel and starts delivering every received non-empty line to `onMessage`.
+  virtual asio::awaitable<void> start(MessageHandler onMessage) = 0;
+  // Stops reading and releases the channel. Never fails.
+  virtual asio::awaitable<void> close() = 0;
+};
+
+}  // namespace qd

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <memory>
+
+#include <asio/any_io_executor.hpp>
+
+#include "daemon/mcp/line_io.h"
+#include "daemon/mcp/mcp_transport.h"
+
+namespace qd {
+
+// The program's own standard input and output, for the MCP server of client mode. It
+// works on copies of the descriptors, so closing it leaves standard input and output open.
+// Standard input may be a pipe, a terminal, a regular file or /dev/null. The end of
+// standard input changes no state.
+class StdioServerTransport final : public MCPTransport {
+ public:
+  // The descriptors are parameters so tests can give pipes; the program uses 0 and 1.
+  explicit StdioServerTransport(asio::any_io_executor executor, int inputFd = STDIN_FILENO,
+                                int outputFd = STDOUT_FILENO);
+  ~StdioServerTransport() override;
+
+  // Not running: TransportError::connectionClosed. A write error stops the transport and
+  // throws writeFailed with the system's text; every later send is connectionClosed.
+  asio::awaitable<void> send(std::string message) override;
+  // Starts reading; logs "Listening on stdin/stdout". Does not fail.
+  asio::awaitable<void> start(MessageHandler onMessage) override;
+  // Stops reading; standard input and output stay open.
+  asio::awaitable<void> close() override;
+
+  bool isRunning() const { return isRunning_; }
+
+ private:
+  void stopReading();
+
+  asio::any_io_executor executor_;
+  int inputFd_;
+  int outputFd_;
+  bool isRunning_ = false;
+  std::shared_ptr<asio::posix::stream_descriptor> input_;
+  std::unique_ptr<ThreadLineReader> threadReader_;
+  std::shared_ptr<LineWriter> writer_;
+};
+
+}  // namespace qd

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <asio/any_io_executor.hpp>
+
+#include "daemon/mcp/line_io.h"
+#include "daemon/mcp/mcp_transport.h"
+#include "daemon/runtime/child_process.h"
+
+namespace qd {
+
+// A child process spoken to over its standard input and output: the MCP client's way to
+// a server program. The child runs in its own process group; its standard error is read
+// and logged at debug level, one line per chunk. When the child ends by itself the
+// transport stays running (sends fail once a write fails) until its owner closes it.
+class StdioTransport final : public MCPTransport {
+ public:
+  // `environment` entries are laid over the program's environment; absent: inherited.
+  // `terminationGrace` is how long close() waits after SIGTERM before SIGKILL.
+  StdioTransport(asio::any_io_executor executor, std::string command, std::vector<std::string> arguments,
+                 std::optional<std::map<std::string, std::string>> environment = std::nullopt,
+                 std::chrono::milliseconds terminationGrace = std::chrono::seconds(5));
+  ~StdioTransport() override;
+
+  // No child or not running: connectionClosed. A write error: writeFailed with the
+  // system's text; the running state stays.
+  asio::awaitable<void> send(std::string message) override;
+  // Starts the child; processStartFailed with the system's text when it cannot.
+  // Logs "Process started" (command, pid).
+  asio::awaitable<void> start(MessageHandler onMessage) override;
+  // Stops reading, then ends the child's group: SIGTERM, up to the grace, then SIGKILL
+  // with the warning "Process did not exit after terminate, sending SIGKILL"; logs
+  // "Process terminated" (exitCode, layer "transport"). A child that has already ended
+  // gets no signal and no log line. The child is always reaped.
+  asio::awaitable<void> close() override;
+
+  // True while a child is held and has not ended.
+  bool processIsRunning() const;
+  // The child's pid while a child is held.
+  std::optional<pid_t> processPID() const;
+
+ private:
+  asio::any_io_executor executor_;
+  std::string command_;
+  std::vector<std::string> arguments_;
+  std::optional<std::map<std::string, std::string>> environment_;
+  std::chrono::milliseconds terminationGrace_;
+
+  std::unique_ptr<ChildProcess> process_;
+  std::shared_ptr<LineWriter> stdin_;
+  std::shared_ptr<asio::posix::stream_descriptor> stdout_;
+  std::shared_ptr<asio::posix::stream_descriptor> stderr_;
+  bool isRunning_ = false;
+};
+
+}  // namespace qd
