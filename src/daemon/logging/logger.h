@@ -21,6 +21,10 @@ namespace Logger {
 
 inline constexpr LogLevel minimumLevel = LogLevel::warn;
 
+// Whether a line of this level is written. Hot paths test it before building metadata, so
+// a dropped debug or info line costs nothing at all.
+constexpr bool isEnabled(LogLevel level) { return level >= minimumLevel; }
+
 // `metadata` is a JSON object (or null for none). When the line cannot be encoded (invalid
 // UTF-8, a non-JSON value) the fallback "[LEVEL] component: message" is written instead.
 void log(LogLevel level, std::string_view component, std::string_view message, const Json& metadata = Json());

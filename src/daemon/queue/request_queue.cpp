@@ -51,8 +51,10 @@ asio::awaitable<std::any> RequestQueue::enqueueErased(bool readOnly, std::option
                         std::chrono::steady_clock::now(), readOnly, effectiveTimeout};
   const std::string id = request.id;
   queue_.push_back(std::move(request));
-  Logger::debug(kComponent, readOnly ? "Added read-only request" : "Added write request",
-                {{"requestId", id}, {"queueLength", queue_.size()}, {"readOnly", readOnly}});
+  if (Logger::isEnabled(LogLevel::debug)) {
+    Logger::debug(kComponent, readOnly ? "Added read-only request" : "Added write request",
+                  {{"requestId", id}, {"queueLength", queue_.size()}, {"readOnly", readOnly}});
+  }
   startProcessing();
 
   // A caller cancelled here leaves the request queued; it runs and settles the handle anyway.
@@ -109,11 +111,13 @@ asio::awaitable<void> RequestQueue::runBatch(std::vector<QueuedRequest> batch) {
 
 asio::awaitable<void> RequestQueue::executeRequest(QueuedRequest request, bool isRead) {
   const auto waitTime = std::chrono::steady_clock::now() - request.enqueuedAt;
-  Logger::info(kComponent, isRead ? "Processing read request" : "Processing write request",
-               {{"requestId", request.id},
-                {"waitTimeMs", wholeMilliseconds(waitTime)},
-                {"activeReads", activeReads_},
-                {"activeWrite", activeWrite_}});
+  if (Logger::isEnabled(LogLevel::info)) {
+    Logger::info(kComponent, isRead ? "Processing read request" : "Processing write request",
+                 {{"requestId", request.id},
+                  {"waitTimeMs", wholeMilliseconds(waitTime)},
+                  {"activeReads", activeReads_},
+                  {"activeWrite", activeWrite_}});
+  }
   if (isRead) {
     ++activeReads_;
   } else {
@@ -141,8 +145,10 @@ asio::awaitable<void> RequestQueue::executeRequest(QueuedRequest request, bool i
     latencies_.append(durationMs);
     recentResults_.append(true);
     request.continuation->resume(std::move(result));
-    Logger::info(kComponent, isRead ? "Completed read request" : "Completed write request",
-                 {{"requestId", request.id}, {"durationMs", static_cast<std::int64_t>(durationMs)}});
+    if (Logger::isEnabled(LogLevel::info)) {
+      Logger::info(kComponent, isRead ? "Completed read request" : "Completed write request",
+                   {{"requestId", request.id}, {"durationMs", static_cast<std::int64_t>(durationMs)}});
+    }
   } else {
     ++failedCounter_;
     recentResults_.append(false);
