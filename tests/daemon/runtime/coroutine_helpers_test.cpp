@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,8 +15,10 @@
 #include "daemon/runtime/async_mutex.h"
 #include "daemon/runtime/blocking_pool.h"
 #include "daemon/runtime/coroutine_helpers.h"
+#include "daemon/runtime/io_thread.h"
 #include "daemon/runtime/one_shot.h"
 #include "daemon/runtime/test_io.h"
+#include "support/stderr_capture.h"
 
 namespace qd {
 namespace {
@@ -156,6 +159,39 @@ TEST(AsyncMutex, GrantsInArrivalOrderWithoutInterleaving) {
   io.run();
   EXPECT_EQ(order, (std::vector<int>{1, -1, 2, -2, 3, -3}));
   EXPECT_FALSE(mutex.isLocked());
+}
+
+}  // namespace
+}  // namespace qd
+
+namespace qd {
+namespace {
+
+using namespace std::chrono_literals;
+
+asio::awaitable<std::thread::id> threadOfTask() { co_return std::this_thread::get_id(); }
+
+asio::awaitable<void> failingTask() {
+  throw std::runtime_error("task broke");
+  co_return;
+}
+
+TEST(IoThread, RunsTasksOnItsOwnThreadAndLogsTheirFailures) {
+  test::StderrCapture stderrCapture;
+  IoThread io;
+  std::promise<std::thread::id> ran;
+  asio::co_spawn(io.executor(), threadOfTask(), [&](std::exception_ptr, std::thread::id id) { ran.set_value(id); });
+  const auto id = ran.get_future().get();
+  EXPECT_NE(id, std::this_thread::get_id());
+
+  startTask(io.executor(), failingTask(), "Test", "failing");
+  const std::string expected = R"("message":"Task failed","metadata":{"task":"failing","error":"task broke"})";
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (stderrCapture.text().find(expected) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  io.stop();
+  EXPECT_NE(stderrCapture.text().find(expected), std::string::npos) << stderrCapture.text();
 }
 
 }  // namespace
