@@ -7,24 +7,13 @@
 #include <charconv>
 #include <system_error>
 
+#include "daemon/utilities/descriptor_io.h"
 #include "platform/user_folders.h"
 
 namespace qd {
 namespace {
 
 static_assert(std::string_view(Configuration::appDirectoryName) == platform::kAppDirectoryName);
-
-void writeToStandardError(const std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-}
 
 // A whole-string base-10 integer: an optional sign, then one or more digits, in the signed
 // 64-bit range. Anything else (spaces, a fraction, a lone sign, overflow) is none.
@@ -50,9 +39,11 @@ std::int64_t parsePositiveInt(const platform::Environment& env, const char* name
   const auto value = parseWholeInteger(*raw);
   if (!value) return defaultValue;
   if (*value >= min && *value <= max) return *value;
-  writeToStandardError("Warning: " + std::string(name) + " must be between " + std::to_string(min) + " and " +
-                       std::to_string(max) + ", got " + *raw + ". Using default: " + std::to_string(defaultValue) +
-                       "\n");
+  // Straight to standard error, not through the logger, which drops nothing below WARN but
+  // formats JSON; this line is for a person reading the terminal.
+  writeAllToDescriptor(STDERR_FILENO, "Warning: " + std::string(name) + " must be between " + std::to_string(min) +
+                                          " and " + std::to_string(max) + ", got " + *raw +
+                                          ". Using default: " + std::to_string(defaultValue) + "\n");
   return defaultValue;
 }
 

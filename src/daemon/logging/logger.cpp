@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "daemon/utilities/any_codable.h"
+#include "daemon/utilities/descriptor_io.h"
 #include "daemon/utilities/unicode_text.h"
 
 namespace qd {
@@ -34,18 +35,6 @@ std::optional<LogLevel> logLevelFromString(std::string_view raw) {
 
 namespace Logger {
 namespace {
-
-void writeAll(const std::string& line) {
-  const char* p = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nowhere to report a failing standard error
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-}
 
 // JSON has no NaN or infinity; the library would quietly write null in their place, which
 // is not the caller's metadata, so such a value makes the line unencodable.
@@ -97,10 +86,11 @@ void log(LogLevel level, std::string_view component, std::string_view message, c
   line["message"] = std::string(message);
   line["metadata"] = metadata.is_null() ? Json::object() : metadata;
   if (auto text = encodeStrictly(line)) {
-    writeAll(*text + "\n");
+    writeAllToDescriptor(STDERR_FILENO, *text + "\n");
     return;
   }
-  writeAll("[" + toString(level) + "] " + std::string(component) + ": " + std::string(message) + "\n");
+  writeAllToDescriptor(STDERR_FILENO,
+                       "[" + toString(level) + "] " + std::string(component) + ": " + std::string(message) + "\n");
 }
 
 }  // namespace Logger

@@ -8,23 +8,10 @@
 #include <system_error>
 
 #include "daemon/utilities/atomic_file.h"
+#include "daemon/utilities/descriptor_io.h"
 
 namespace qd {
 namespace {
-
-// One write(2) per attempt on an O_APPEND descriptor, so each line lands whole after
-// whatever is in the file, even if the file was replaced or grown since the last append.
-bool appendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -43,7 +30,8 @@ void ToolCallLogger::append(std::string_view line) noexcept {
 
     const int fd = ::open(fileURL_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd >= 0) {
-      appendAll(fd, bytes);
+      // O_APPEND: each line lands whole after whatever the file holds now.
+      writeAllToDescriptor(fd, bytes);
       ::close(fd);
       return;
     }

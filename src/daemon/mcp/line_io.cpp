@@ -13,6 +13,7 @@
 
 #include "daemon/mcp/line_splitter.h"
 #include "daemon/runtime/process_signals.h"
+#include "daemon/utilities/descriptor_io.h"
 
 namespace qd {
 
@@ -80,15 +81,7 @@ asio::awaitable<void> LineWriter::writeLine(std::string message) {
     co_return;
   }
   if (!plainFd_) throw std::system_error(asio::error::bad_descriptor);
-  const char* p = message.data();
-  std::size_t left = message.size();
-  while (left > 0) {
-    const ssize_t n = ::write(plainFd_.get(), p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::system_error(errno, std::system_category());
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  if (!writeAllToDescriptor(plainFd_.get(), message)) throw std::system_error(errno, std::system_category());
 }
 
 void LineWriter::close() {

@@ -1,5 +1,7 @@
 #include "daemon/utilities/atomic_file.h"
 
+#include "daemon/utilities/descriptor_io.h"
+
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -55,18 +57,6 @@ class Descriptor {
  private:
   int fd_;
 };
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 void syncFolder(const std::filesystem::path& folder) {
   // Makes the rename itself durable. A folder that cannot be opened or synced (some file
@@ -140,7 +130,7 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
     abandon(FileWriteError::Kind::createTemporary, "Could not set the permissions of the temporary file for",
             errno);
   }
-  if (!writeAll(file.get(), contents)) abandon(FileWriteError::Kind::write, "Could not write", errno);
+  if (!writeAllToDescriptor(file.get(), contents)) abandon(FileWriteError::Kind::write, "Could not write", errno);
   if (::fsync(file.get()) != 0) abandon(FileWriteError::Kind::write, "Could not flush", errno);
   if (file.close() != 0) abandon(FileWriteError::Kind::write, "Could not write", errno);
   if (::rename(temporary.c_str(), path.c_str()) != 0) abandon(FileWriteError::Kind::rename, "Could not replace", errno);
@@ -174,7 +164,7 @@ std::optional<std::filesystem::path> keepUnreadableFile(const std::filesystem::p
       fail(FileWriteError::Kind::keepCopy, "Could not keep a copy of", path, errno);
     }
     Descriptor copy(fd);
-    if (::fchmod(copy.get(), info.st_mode & 07777) != 0 || !writeAll(copy.get(), *contents) ||
+    if (::fchmod(copy.get(), info.st_mode & 07777) != 0 || !writeAllToDescriptor(copy.get(), *contents) ||
         ::fsync(copy.get()) != 0 || copy.close() != 0) {
       const int code = errno;
       ::unlink(kept.c_str());
