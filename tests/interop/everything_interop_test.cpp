@@ -16,7 +16,7 @@
 #include "daemon/mcp/mcp_client.h"
 #include "daemon/mcp/mcp_error.h"
 #include "daemon/mcp/stdio_transport.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 
 namespace qd {
 namespace {

@@ -7,7 +7,7 @@
 #include <asio/io_context.hpp>
 
 #include "daemon/core/server_error.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 #include "daemon/utilities/clock.h"
 
 namespace qd {

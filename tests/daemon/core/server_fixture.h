@@ -19,7 +19,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include "daemon/core/unix_socket_server.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 #include "daemon/utilities/json.h"
 #include "support/stderr_capture.h"
 

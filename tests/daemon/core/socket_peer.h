@@ -17,7 +17,7 @@
 #include <asio/use_awaitable.hpp>
 #include <asio/write.hpp>
 
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 
 namespace qd::test {
 

@@ -12,7 +12,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 #include "daemon/utilities/json_codec.h"
 
 namespace qd {

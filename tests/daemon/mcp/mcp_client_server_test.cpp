@@ -15,8 +15,8 @@
 #include "daemon/mcp/mcp_client.h"
 #include "daemon/mcp/mcp_error.h"
 #include "daemon/mcp/stdio_transport.h"
-#include "daemon/runtime/process_table.h"
-#include "daemon/runtime/test_io.h"
+#include "support/process_table.h"
+#include "support/test_io.h"
 
 namespace qd {
 namespace {

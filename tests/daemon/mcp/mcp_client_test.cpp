@@ -10,7 +10,7 @@
 #include "daemon/mcp/mcp_client.h"
 #include "daemon/mcp/mcp_error.h"
 #include "daemon/mcp/transport_error.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 #include "daemon/utilities/json_codec.h"
 #include "support/stderr_capture.h"
 

@@ -9,7 +9,7 @@
 
 #include "daemon/mcp/fake_transport.h"
 #include "daemon/mcp/mcp_server.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 
 namespace qd {
 namespace {

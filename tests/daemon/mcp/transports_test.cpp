@@ -19,8 +19,8 @@
 #include "daemon/mcp/stdio_transport.h"
 #include "daemon/mcp/transport_error.h"
 #include "daemon/mcp/unix_socket_transport.h"
-#include "daemon/runtime/process_table.h"
-#include "daemon/runtime/test_io.h"
+#include "support/process_table.h"
+#include "support/test_io.h"
 #include "support/stderr_capture.h"
 
 namespace qd {

@@ -10,7 +10,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include "daemon/runtime/coroutine_helpers.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 
 namespace qd {
 namespace {

@@ -12,8 +12,8 @@
 #include "daemon/runtime/child_exit.h"
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/collect_output.h"
-#include "daemon/runtime/process_table.h"
-#include "daemon/runtime/test_io.h"
+#include "support/process_table.h"
+#include "support/test_io.h"
 
 namespace qd {
 namespace {

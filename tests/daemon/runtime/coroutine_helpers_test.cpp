@@ -17,7 +17,7 @@
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/io_thread.h"
 #include "daemon/runtime/one_shot.h"
-#include "daemon/runtime/test_io.h"
+#include "support/test_io.h"
 #include "support/stderr_capture.h"
 
 namespace qd {

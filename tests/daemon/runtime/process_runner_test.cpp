@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "daemon/runtime/process_runner.h"
-#include "daemon/runtime/process_table.h"
+#include "support/process_table.h"
 #include "daemon/runtime/text_trim.h"
 
 namespace qd {
