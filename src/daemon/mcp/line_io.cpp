@@ -12,6 +12,7 @@
 #include <asio/write.hpp>
 
 #include "daemon/mcp/line_splitter.h"
+#include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/process_signals.h"
 #include "daemon/utilities/descriptor_io.h"
 
@@ -82,6 +83,17 @@ asio::awaitable<void> LineWriter::writeLine(std::string message) {
   }
   if (!plainFd_) throw std::system_error(asio::error::bad_descriptor);
   if (!writeAllToDescriptor(plainFd_.get(), message)) throw std::system_error(errno, std::system_category());
+}
+
+asio::awaitable<void> sendLine(std::shared_ptr<LineWriter> writer, std::string message) {
+  try {
+    co_await writer->writeLine(std::move(message));
+  } catch (const std::system_error& e) {
+    if (e.code() == asio::error::bad_descriptor || e.code() == asio::error::operation_aborted) {
+      throw TransportError::connectionClosed();
+    }
+    throw TransportError::writeFailed(e.code().message());
+  }
 }
 
 void LineWriter::close() {

@@ -61,6 +61,11 @@ class LineWriter {
   AsyncMutex mutex_;
 };
 
+// A client transport's send: writes the line and reports failures as TransportError,
+// connectionClosed when the writer was closed meanwhile, writeFailed otherwise. The
+// writer is held for the whole write, so a close() during it cannot free it.
+asio::awaitable<void> sendLine(std::shared_ptr<LineWriter> writer, std::string message);
+
 // Opens a descriptor for the reactor. Returns nullptr when epoll refuses it (EPERM for
 // regular files); the fd is then still owned by `fd`.
 std::shared_ptr<asio::posix::stream_descriptor> tryReactorDescriptor(const asio::any_io_executor& executor,

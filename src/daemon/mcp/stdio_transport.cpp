@@ -77,15 +77,8 @@ asio::awaitable<void> StdioTransport::start(MessageHandler onMessage) {
 
 asio::awaitable<void> StdioTransport::send(std::string message) {
   if (!stdin_ || !isRunning_) throw TransportError::connectionClosed();
-  auto writer = stdin_;  // survives a close() during the write
-  try {
-    co_await writer->writeLine(std::move(message));
-  } catch (const std::system_error& e) {
-    if (e.code() == asio::error::bad_descriptor || e.code() == asio::error::operation_aborted) {
-      throw TransportError::connectionClosed();
-    }
-    throw TransportError::writeFailed(e.code().message());
-  }
+  auto writer = stdin_;
+  co_await sendLine(std::move(writer), std::move(message));
 }
 
 asio::awaitable<void> StdioTransport::close() {

@@ -60,14 +60,7 @@ asio::awaitable<void> UnixSocketTransport::start(MessageHandler onMessage) {
 asio::awaitable<void> UnixSocketTransport::send(std::string message) {
   if (!writer_ || !isConnected_) throw TransportError::connectionClosed();
   auto writer = writer_;
-  try {
-    co_await writer->writeLine(std::move(message));
-  } catch (const std::system_error& e) {
-    if (e.code() == asio::error::bad_descriptor || e.code() == asio::error::operation_aborted) {
-      throw TransportError::connectionClosed();
-    }
-    throw TransportError::writeFailed(e.code().message());
-  }
+  co_await sendLine(std::move(writer), std::move(message));
 }
 
 asio::awaitable<void> UnixSocketTransport::close() {
