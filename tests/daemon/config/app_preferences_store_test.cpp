@@ -8,6 +8,7 @@
 #include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json.h"
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -17,12 +18,8 @@ namespace fs = std::filesystem;
 class AppPreferencesStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qd-prefs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     env_ = platform::Environment{{"HOME", (root_ / "home").string()}, {"XDG_CONFIG_HOME", (root_ / "config").string()}};
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void writeSuite(const std::string& text) {
     fs::create_directories(suiteFile().parent_path());
@@ -30,7 +27,8 @@ class AppPreferencesStoreTest : public ::testing::Test {
   }
   fs::path suiteFile() const { return root_ / "config" / "QuarvelDorarov" / "com.quarvel.dorarov.json"; }
 
-  fs::path root_;
+  test::TempDir temp_{"prefs"};
+  fs::path root_ = temp_.path();
   platform::Environment env_;
 };
 

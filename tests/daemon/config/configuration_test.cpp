@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -166,24 +167,8 @@ TEST(Configuration, OperationTimeoutsUseTheTableElseTheRequestTimeout) {
   EXPECT_EQ(configured.timeoutForOperation("search"), 60000);
 }
 
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/qd-config-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 TEST(Configuration, EnsureDirectoriesCreatesTheThreeFoldersWithMode0755) {
-  TempFolder temp;
+  test::TempDir temp("config");
   const Configuration config = configWith({{"XDG_DATA_HOME", (temp.path() / "data").string()},
                                            {"XDG_STATE_HOME", (temp.path() / "state").string()}});
   config.ensureDirectories();
@@ -197,7 +182,7 @@ TEST(Configuration, EnsureDirectoriesCreatesTheThreeFoldersWithMode0755) {
 }
 
 TEST(Configuration, EnsureDirectoriesStopsAtTheFirstFailure) {
-  TempFolder temp;
+  test::TempDir temp("config");
   std::ofstream(temp.path() / "data") << "a file where a folder belongs";
   const Configuration config = configWith({{"XDG_DATA_HOME", (temp.path() / "data").string()},
                                            {"XDG_STATE_HOME", (temp.path() / "state").string()}});

@@ -9,6 +9,7 @@
 #include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json_codec.h"
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -18,12 +19,8 @@ namespace fs = std::filesystem;
 class ToolSettingsStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qd-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     file_ = root_ / "support" / "tool-settings.json";
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void writeRaw(const std::string& text) {
     fs::create_directories(file_.parent_path());
@@ -37,7 +34,8 @@ class ToolSettingsStoreTest : public ::testing::Test {
     return out;
   }
 
-  fs::path root_;
+  test::TempDir temp_{"settings"};
+  fs::path root_ = temp_.path();
   fs::path file_;
 };
 

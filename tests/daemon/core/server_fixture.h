@@ -22,6 +22,7 @@
 #include "support/test_io.h"
 #include "daemon/utilities/json.h"
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd::test {
 
@@ -34,17 +35,12 @@ struct HandledLine {
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qd-core-XXXXXX";  // short, so socket paths stay far below the limit
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
     socketPath = dir + "/daemon.sock";
   }
 
   void TearDown() override {
     if (server) server->shutdown();
     server.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
   }
 
   SocketServerOptions options() {
@@ -120,7 +116,8 @@ class ServerFixture : public ::testing::Test {
   ManualClock clock;
   std::int64_t rateLimit = 1000;
   std::function<int(int)> acceptConnection;  // empty: the real accept
-  std::string dir;
+  test::TempDir temp{"core"};
+  std::string dir = temp.string();
   std::string socketPath;
   std::shared_ptr<UnixSocketServer> server;
   std::function<std::optional<std::string>(const std::string&)> reply = [](const std::string& line) {

@@ -14,6 +14,7 @@
 
 #include "support/test_io.h"
 #include "daemon/utilities/json_codec.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -29,12 +30,9 @@ asio::awaitable<void> pause(milliseconds d) {
 class DaemonHealthTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qd-health-XXXXXX";
-    root = ::mkdtemp(pattern);
     files = {root / "support" / "health.json", root / "support", root / "support" / "daemon.sock",
              root / "support" / "daemon.lock"};
   }
-  void TearDown() override { fs::remove_all(root); }
 
   std::shared_ptr<DaemonHealth> makeMonitor(milliseconds interval = milliseconds(5000)) {
     DaemonHealth::Callbacks callbacks{
@@ -86,7 +84,8 @@ class DaemonHealthTest : public ::testing::Test {
 
   asio::io_context io;
   ManualClock clock;
-  fs::path root;
+  test::TempDir temp{"health"};
+  fs::path root = temp.path();
   DaemonHealth::Files files;
   std::int64_t clients = 3;
   int statusCalls = 0;

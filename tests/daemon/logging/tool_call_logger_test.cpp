@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "daemon/utilities/atomic_file.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -14,14 +15,8 @@ namespace fs = std::filesystem;
 
 class ToolCallLoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qd-toolcalls-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  fs::path root_;
+  test::TempDir temp_{"toolcalls"};
+  fs::path root_ = temp_.path();
 };
 
 TEST_F(ToolCallLoggerTest, AppendsWholeLinesCreatingFileAndFolders) {

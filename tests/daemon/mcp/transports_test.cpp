@@ -22,6 +22,7 @@
 #include "support/process_table.h"
 #include "support/test_io.h"
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -99,8 +100,8 @@ TEST(StdioServerTransport, ReadsLinesWritesFramedMessagesAndStopsOnAFailedWrite)
 
 TEST(StdioServerTransport, WorksWhenStandardInputAndOutputAreRegularFiles) {
   asio::io_context io;
-  const std::string dir = testing::TempDir();
-  const std::string inPath = dir + "qd-stdin-file", outPath = dir + "qd-stdout-file";
+  const test::TempDir dir("stdio");
+  const std::string inPath = (dir / "in").string(), outPath = (dir / "out").string();
   {
     UniqueFd f(::open(inPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     writeAll(f.get(), "one\ntwo\nunterminated");
@@ -206,9 +207,8 @@ TEST(UnixSocketTransport, RefusesBadPathsBeforeConnecting) {
 TEST(UnixSocketTransport, ExchangesLinesAndCloseEndsTheBlockedRead) {
   test::StderrCapture stderrCapture;
   asio::io_context io;
-  char dir[] = "/tmp/qd-sock-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/s.sock";
+  const test::TempDir dir("sock");
+  const std::string path = (dir / "s.sock").string();
   asio::local::stream_protocol::acceptor acceptor(io, asio::local::stream_protocol::endpoint(path));
 
   auto transport = std::make_shared<UnixSocketTransport>(io.get_executor(), path);
@@ -233,8 +233,6 @@ TEST(UnixSocketTransport, ExchangesLinesAndCloseEndsTheBlockedRead) {
   EXPECT_EQ(failureKind(io, transport->send("late")), TransportError::Kind::connectionClosed);
   const std::string log = stderrCapture.text();
   (void)log;  // info lines are below the logger's threshold
-  ::unlink(path.c_str());
-  ::rmdir(dir);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "daemon/runtime/process_runner.h"
 #include "support/process_table.h"
 #include "daemon/runtime/text_trim.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -65,9 +66,8 @@ TEST(ProcessRunner, AProgramThatCannotBeLaunchedIsCodeOne) {
   }
 }
 
-std::string groupFile() { return testing::TempDir() + "qd-runner-group"; }
-pid_t readGroup() {
-  std::ifstream in(groupFile());
+pid_t readGroup(const std::string& groupFile) {
+  std::ifstream in(groupFile);
   pid_t pid = 0;
   in >> pid;
   return pid;
@@ -75,8 +75,10 @@ pid_t readGroup() {
 
 TEST(ProcessRunner, ATimeOutKillsTheGroupAndFreesTheLane) {
   // The child ignores SIGTERM; its grandchild holds the output pipe open.
-  const auto e = shError("trap '' TERM; echo $$ > " + groupFile() + "; sleep 1000 & sleep 1000", 0.3);
-  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(), 60s));
+  const test::TempDir dir("runner");
+  const std::string groupFile = (dir / "group").string();
+  const auto e = shError("trap '' TERM; echo $$ > " + groupFile + "; sleep 1000 & sleep 1000", 0.3);
+  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(groupFile), 60s));
   EXPECT_EQ(e.code(), 2);
   EXPECT_EQ(e.message(), "Script failed: timed out after 0s");
   EXPECT_NE(e.description().find("timed out"), std::string::npos);
@@ -86,9 +88,8 @@ TEST(ProcessRunner, ATimeOutKillsTheGroupAndFreesTheLane) {
 
 TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
   // Each run appends its start and end to a shared file; overlap shows in the order.
-  char dir[] = "/tmp/qd-lanes-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string log = std::string(dir) + "/log";
+  const test::TempDir dir("lanes");
+  const std::string log = (dir / "log").string();
   const auto runner = [&](const std::string& lane, const std::string& name) {
     return std::thread([=] { sh("echo " + name + "-start >> " + log + "; sleep 0.3; echo " + name + "-end >> " + log, 60, lane); });
   };
@@ -116,7 +117,6 @@ TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
   EXPECT_LT(std::max(parallel.find("c-start"), parallel.find("d-start")),
             std::min(parallel.find("c-end"), parallel.find("d-end")))
       << parallel;
-  ::rmdir(dir);
 }
 
 TEST(TrimWhitespaceAndNewlines, RemovesAsciiAndUnicodeSpaceAtBothEnds) {

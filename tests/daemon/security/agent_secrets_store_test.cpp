@@ -9,6 +9,7 @@
 #include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json.h"
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -18,12 +19,8 @@ namespace fs = std::filesystem;
 class AgentSecretsStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qd-secrets-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     file_ = root_ / "support" / "agent-secrets.json";
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   void writeRaw(const std::string& text) {
     fs::create_directories(file_.parent_path());
@@ -44,7 +41,8 @@ class AgentSecretsStoreTest : public ::testing::Test {
   }
 
   ManualClock clock_;
-  fs::path root_;
+  test::TempDir temp_{"secrets"};
+  fs::path root_ = temp_.path();
   fs::path file_;
 };
 

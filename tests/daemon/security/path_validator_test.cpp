@@ -8,6 +8,7 @@
 
 #include "daemon/config/configuration.h"
 #include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 namespace qd {
 namespace {
@@ -101,24 +102,8 @@ TEST(PathValidator, StandardizesLexically) {
   EXPECT_FALSE(PathValidator::isWithinDirectory("/tmpx", "/tmp", kEnv));
 }
 
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/qd-paths-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const char* name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
-
 TEST(PathValidator, TinderboxPathMustBeAnExistingFile) {
-  TempFolder temp;
+  test::TempDir temp("paths");
   const std::string executable = temp / "Tinderbox";
   std::ofstream(executable) << "#!/bin/sh\n";
   fs::create_directory(temp / "folder");
@@ -137,7 +122,7 @@ TEST(PathValidator, TinderboxPathMustBeAnExistingFile) {
 }
 
 TEST(PathValidator, DocumentPathNeedsTheExtensionAndMayBeMissing) {
-  TempFolder temp;
+  test::TempDir temp("paths");
   fs::create_directory(temp / "folder.tbx");
   const std::pair<std::string, std::optional<Kind>> cases[] = {
       {"/Users/x/notes.tbx", std::nullopt},

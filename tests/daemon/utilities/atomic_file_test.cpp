@@ -1,4 +1,5 @@
 #include "daemon/utilities/atomic_file.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,15 +14,9 @@ namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qd-atomic-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
   void TearDown() override {
     ::umask(savedUmask_);
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(root_);
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);  // so it can be removed
   }
 
   static std::string read(const fs::path& p) {
@@ -42,7 +37,8 @@ class AtomicFileTest : public ::testing::Test {
     return out;
   }
 
-  fs::path root_;
+  test::TempDir temp_{"atomic"};
+  fs::path root_ = temp_.path();
   mode_t savedUmask_ = ::umask(022);
 };
 

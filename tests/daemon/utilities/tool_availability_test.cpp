@@ -1,4 +1,5 @@
 #include "daemon/utilities/tool_availability.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +11,10 @@ namespace {
 namespace fs = std::filesystem;
 namespace TA = ToolAvailability;
 
-class TempRoot {
+class TempRoot : public test::TempDir {
  public:
-  TempRoot() {
-    char pattern[] = "/tmp/qd-apps-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempRoot() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  void install(const char* relative) { fs::create_directories(path_ / relative); }
-
- private:
-  fs::path path_;
+  TempRoot() : TempDir("apps") {}
+  void install(const char* relative) { fs::create_directories(path() / relative); }
 };
 
 TEST(ToolAvailability, InstallChecksLookForAnyBundlePathUnderTheRoot) {
