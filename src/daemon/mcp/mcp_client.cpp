@@ -26,7 +26,11 @@ std::chrono::nanoseconds requestTimeout(double seconds) {
   return std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(seconds * 1e9, maxNanoseconds)));
 }
 
-Json pagedParams(const std::optional<std::string>& cursor) { return Json{{"cursor", *cursor}}; }
+// A list request's params: the cursor when one is given, else no params member at all.
+std::optional<Json> pagedParams(const std::optional<std::string>& cursor) {
+  if (!cursor) return std::nullopt;
+  return Json{{"cursor", *cursor}};
+}
 
 }  // namespace
 
@@ -199,55 +203,46 @@ asio::awaitable<void> MCPClient::close() {
 }
 
 asio::awaitable<ListToolsResult> MCPClient::listTools(std::optional<std::string> cursor) {
-  std::optional<Json> params;
-  if (cursor) params = pagedParams(cursor);
   std::string method = MCPMethod::toolsList;
-  const Json raw = co_await sendRequest(std::move(method), std::move(params));
-  co_return ListToolsResult::fromJson(raw);
+  std::optional<Json> params = pagedParams(cursor);
+  co_return co_await requestRecord<ListToolsResult>(std::move(method), std::move(params));
 }
 
 asio::awaitable<CallToolResult> MCPClient::callTool(std::string name, std::optional<Json> arguments) {
-  Json params = {{"name", std::move(name)}};
-  if (arguments) params["arguments"] = std::move(*arguments);
+  std::optional<Json> params = Json{{"name", std::move(name)}};
+  if (arguments) (*params)["arguments"] = std::move(*arguments);
   std::string method = MCPMethod::toolsCall;
-  const Json raw = co_await sendRequest(std::move(method), std::move(params));
-  co_return CallToolResult::fromJson(raw);
+  co_return co_await requestRecord<CallToolResult>(std::move(method), std::move(params));
 }
 
 asio::awaitable<ListResourcesResult> MCPClient::listResources(std::optional<std::string> cursor) {
-  std::optional<Json> params;
-  if (cursor) params = pagedParams(cursor);
   std::string method = MCPMethod::resourcesList;
-  const Json raw = co_await sendRequest(std::move(method), std::move(params));
-  co_return ListResourcesResult::fromJson(raw);
+  std::optional<Json> params = pagedParams(cursor);
+  co_return co_await requestRecord<ListResourcesResult>(std::move(method), std::move(params));
 }
 
 asio::awaitable<ReadResourceResult> MCPClient::readResource(std::string uri) {
-  Json params = {{"uri", std::move(uri)}};
+  std::optional<Json> params = Json{{"uri", std::move(uri)}};
   std::string method = MCPMethod::resourcesRead;
-  const Json raw = co_await sendRequest(std::move(method), std::move(params));
-  co_return ReadResourceResult::fromJson(raw);
+  co_return co_await requestRecord<ReadResourceResult>(std::move(method), std::move(params));
 }
 
 asio::awaitable<ListPromptsResult> MCPClient::listPrompts(std::optional<std::string> cursor) {
-  std::optional<Json> params;
-  if (cursor) params = pagedParams(cursor);
   std::string method = MCPMethod::promptsList;
-  const Json raw = co_await sendRequest(std::move(method), std::move(params));
-  co_return ListPromptsResult::fromJson(raw);
+  std::optional<Json> params = pagedParams(cursor);
+  co_return co_await requestRecord<ListPromptsResult>(std::move(method), std::move(params));
 }
 
 asio::awaitable<GetPromptResult> MCPClient::getPrompt(std::string name,
                                                       std::optional<std::map<std::string, std::string>> arguments) {
-  Json params = {{"name", std::move(name)}};
+  std::optional<Json> params = Json{{"name", std::move(name)}};
   if (arguments) {
     Json object = Json::object();
     for (const auto& [key, value] : *arguments) object[key] = value;
-    params["arguments"] = std::move(object);
+    (*params)["arguments"] = std::move(object);
   }
   std::string method = MCPMethod::promptsGet;
-  const Json raw = co_await sendRequest(std::move(method), std::move(params));
-  co_return GetPromptResult::fromJson(raw);
+  co_return co_await requestRecord<GetPromptResult>(std::move(method), std::move(params));
 }
 
 asio::awaitable<void> MCPClient::ping() {

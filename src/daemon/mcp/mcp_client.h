@@ -67,6 +67,13 @@ class MCPClient : public std::enable_shared_from_this<MCPClient> {
   // The response's result; the error that settled the request otherwise.
   asio::awaitable<Json> sendRequest(std::string method, std::optional<Json> params,
                                     std::optional<double> timeoutSeconds = std::nullopt);
+  // Sends the request and decodes its result as the record T. Callers pass named values
+  // with std::move: g++ 12 destroys a temporary passed to a coroutine twice.
+  template <class T>
+  asio::awaitable<T> requestRecord(std::string method, std::optional<Json> params) {
+    const Json raw = co_await sendRequest(std::move(method), std::move(params));
+    co_return T::fromJson(raw);
+  }
   void handleMessage(const std::string& line);
   void handleTimeout(const std::string& id, const std::string& method);
   void handleSendError(const std::string& id, std::exception_ptr error);
