@@ -1,0 +1,85 @@
+#pragma once
+
+// The daemon's in-memory register of tracked tasks, workstreams and jobs. Starts empty
+// with every daemon process; nothing is stored on disk and nothing is ever removed.
+// It decides no policy: any status is accepted, any transition allowed, and a change of
+// an unknown id does nothing (callers that must report a missing record ask `task` or
+// `job` first).
+//
+// Lives on the daemon's io thread. No operation suspends, so each runs whole, and a change
+// followed by a read in the same turn sees exactly that change. Records handed out are
+// copies. Lists are sorted with a stable sort over the maps' id order, so ties fall in id
+// order.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "daemon/utilities/clock.h"
+#include "daemon/work/tracked_records.h"
+
+namespace qd {
+
+class WorkTracker {
+ public:
+  // The largest hour count whose milliseconds still fit a signed 64-bit integer; larger
+  // stalled thresholds are clamped to it.
+  static constexpr std::int64_t maxStalledHours = 2'562'047'788'015;
+
+  explicit WorkTracker(const Clock& clock = Clock::system()) : clock_(clock) {}
+
+  // Stores a fresh task (no assignee, no comments), replacing any task under that id.
+  void createTask(const std::string& id, const std::string& title, const std::string& status, const StringMap& metadata);
+  // createTask with the status "active".
+  void startTask(const std::string& id, const std::string& title, const StringMap& metadata);
+  // Sets the status, merges the metadata (given values win; no key is removed).
+  void updateTask(const std::string& id, const std::string& status, const StringMap& metadata);
+  // updateTask with the status "done".
+  void completeTask(const std::string& id, const StringMap& metadata);
+  // Sets assignee and status; a non-empty reason becomes a comment by the new assignee.
+  void assignTask(const std::string& id, const std::string& assignee, const std::string& status,
+                  const std::optional<std::string>& reason);
+  // Appends a comment (an empty note too) and moves updatedAt.
+  void addTaskComment(const std::string& id, const std::string& who, const std::string& note);
+
+  std::optional<TrackedTask> task(const std::string& id) const;
+  std::vector<TrackedTask> listTasks() const;  // newest first
+  // Tasks matching both filters (a task without assignee never matches an assignee filter),
+  // newest first.
+  std::vector<TrackedTask> listTasks(const std::optional<std::string>& assignee,
+                                     const std::optional<std::string>& status) const;
+  // "active" tasks whose updatedAt lies strictly before now minus the hours (at least one,
+  // at most maxStalledHours), oldest first.
+  std::vector<TrackedTask> stalledTasks(std::int64_t olderThanHours) const;
+  std::size_t taskCount() const { return tasks_.size(); }
+
+  void startWorkstream(const std::string& id, const std::string& name, const StringMap& metadata);
+  void updateWorkstream(const std::string& id, const std::string& status, const StringMap& metadata);
+  std::optional<TrackedWorkstream> workstream(const std::string& id) const;
+  std::vector<TrackedWorkstream> listWorkstreams() const;  // newest first
+
+  // Stores a queued job (createdAt, then updatedAt read afresh), replacing any job under
+  // that id.
+  void createJob(const TrackedJobCreateRequest& request);
+  void setJobRunning(const std::string& id);  // result and error are kept
+  void setJobCompleted(const std::string& id, const std::string& result);  // error is kept
+  void setJobFailed(const std::string& id, const std::string& error);      // result is kept
+  std::vector<TrackedJob> listJobs(const std::optional<std::string>& status) const;  // newest first
+  std::optional<TrackedJob> job(const std::string& id) const;
+  std::int64_t runningJobsCount() const;
+  // The queued job created first; equal createdAt falls back to the smaller id. The job is
+  // not changed.
+  std::optional<TrackedJob> nextQueuedJob() const;
+
+ private:
+  std::int64_t now() const;
+
+  const Clock& clock_;
+  std::map<std::string, TrackedTask> tasks_;
+  std::map<std::string, TrackedWorkstream> workstreams_;
+  std::map<std::string, TrackedJob> jobs_;
+};
+
+}  // namespace qd
