@@ -12,7 +12,7 @@ namespace qd {
 namespace {
 
 bool journalIsOpen(const CoordinationContext& context) {
-  return context.toolSettingsStore.current().enableLogging && context.noteApp.isConnected();
+  return context.noteApp.isConnected() && context.toolSettingsStore.current().enableLogging;
 }
 
 std::string loggedAt(const CoordinationContext& context) {

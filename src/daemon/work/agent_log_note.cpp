@@ -8,7 +8,8 @@ namespace qd {
 
 asio::awaitable<void> writeAgentLogNote(CoordinationContext& context, std::string agent, std::string baseTitle,
                                         std::string text, AgentLogContext details) {
-  if (!context.toolSettingsStore.current().enableLogging || !context.noteApp.isConnected()) co_return;
+  // The connection first: reading the settings copies them.
+  if (!context.noteApp.isConnected() || !context.toolSettingsStore.current().enableLogging) co_return;
   NoteHelpers notes(context.noteApp, context.journal);
   const std::string container = "/Quarvel Dorarov/Agent Logs/" + agent;
   std::string path = container;

@@ -12,13 +12,20 @@ void mergeMetadata(StringMap& stored, const StringMap& given) {
   for (const auto& [key, value] : given) stored[key] = value;
 }
 
-template <class Record, class Keep>
-std::vector<Record> newestFirst(const std::map<std::string, Record>& records, Keep keep) {
+// Newest first; equal times in id order.
+template <class Record>
+void sortNewestFirst(std::vector<Record>& records) {
+  std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) {
+    if (a.updatedAt != b.updatedAt) return a.updatedAt > b.updatedAt;
+    return a.id < b.id;
+  });
+}
+
+template <class Record>
+std::vector<Record> allRecords(const std::map<std::string, Record>& records) {
   std::vector<Record> out;
-  for (const auto& [id, record] : records) {
-    if (keep(record)) out.push_back(record);
-  }
-  std::stable_sort(out.begin(), out.end(), [](const Record& a, const Record& b) { return a.updatedAt > b.updatedAt; });
+  out.reserve(records.size());
+  for (const auto& [id, record] : records) out.push_back(record);
   return out;
 }
 
@@ -26,9 +33,46 @@ std::vector<Record> newestFirst(const std::map<std::string, Record>& records, Ke
 
 std::int64_t WorkTracker::now() const { return unixMilliseconds(clock_.wallNow()); }
 
+// --- tasks ---
+
+void WorkTracker::indexTask(const TrackedTask& task) {
+  tasksByStatus_.insert({task.status, task.assignee}, task.updatedAt, task.id);
+}
+
+void WorkTracker::unindexTask(const TrackedTask& task) {
+  tasksByStatus_.erase({task.status, task.assignee}, task.updatedAt, task.id);
+}
+
+void WorkTracker::storeTask(TrackedTask task) {
+  auto it = tasks_.find(task.id);
+  if (it != tasks_.end()) {
+    unindexTask(it->second);
+    it->second = std::move(task);
+  } else {
+    it = tasks_.emplace(task.id, std::move(task)).first;
+  }
+  indexTask(it->second);
+}
+
+template <class Change>
+void WorkTracker::changeTask(const std::string& id, Change change) {
+  auto it = tasks_.find(id);
+  if (it == tasks_.end()) return;
+  unindexTask(it->second);
+  change(it->second);
+  indexTask(it->second);
+}
+
+std::vector<TrackedTask> WorkTracker::tasksOf(const OrderedIndex<TaskGroupKey>::Group& group) const {
+  std::vector<TrackedTask> out;
+  out.reserve(group.size());
+  for (const auto& [time, id] : group) out.push_back(tasks_.at(id));
+  return out;
+}
+
 void WorkTracker::createTask(const std::string& id, const std::string& title, const std::string& status,
                              const StringMap& metadata) {
-  tasks_[id] = TrackedTask{id, title, status, std::nullopt, now(), metadata, {}};
+  storeTask(TrackedTask{id, title, status, std::nullopt, now(), metadata, {}});
 }
 
 void WorkTracker::startTask(const std::string& id, const std::string& title, const StringMap& metadata) {
@@ -36,31 +80,30 @@ void WorkTracker::startTask(const std::string& id, const std::string& title, con
 }
 
 void WorkTracker::updateTask(const std::string& id, const std::string& status, const StringMap& metadata) {
-  auto it = tasks_.find(id);
-  if (it == tasks_.end()) return;
-  it->second.status = status;
-  mergeMetadata(it->second.metadata, metadata);
-  it->second.updatedAt = now();
+  changeTask(id, [&](TrackedTask& task) {
+    task.status = status;
+    mergeMetadata(task.metadata, metadata);
+    task.updatedAt = now();
+  });
 }
 
 void WorkTracker::completeTask(const std::string& id, const StringMap& metadata) { updateTask(id, "done", metadata); }
 
 void WorkTracker::assignTask(const std::string& id, const std::string& assignee, const std::string& status,
                              const std::optional<std::string>& reason) {
-  auto it = tasks_.find(id);
-  if (it == tasks_.end()) return;
-  TrackedTask& task = it->second;
-  task.assignee = assignee;
-  task.status = status;
-  task.updatedAt = now();
-  if (reason && !reason->empty()) task.comments.push_back({assignee, *reason, now()});
+  changeTask(id, [&](TrackedTask& task) {
+    task.assignee = assignee;
+    task.status = status;
+    task.updatedAt = now();
+    if (reason && !reason->empty()) task.comments.push_back({assignee, *reason, now()});
+  });
 }
 
 void WorkTracker::addTaskComment(const std::string& id, const std::string& who, const std::string& note) {
-  auto it = tasks_.find(id);
-  if (it == tasks_.end()) return;
-  it->second.comments.push_back({who, note, now()});
-  it->second.updatedAt = now();
+  changeTask(id, [&](TrackedTask& task) {
+    task.comments.push_back({who, note, now()});
+    task.updatedAt = now();
+  });
 }
 
 std::optional<TrackedTask> WorkTracker::task(const std::string& id) const {
@@ -70,15 +113,30 @@ std::optional<TrackedTask> WorkTracker::task(const std::string& id) const {
 }
 
 std::vector<TrackedTask> WorkTracker::listTasks() const {
-  return newestFirst(tasks_, [](const TrackedTask&) { return true; });
+  auto out = allRecords(tasks_);
+  sortNewestFirst(out);
+  return out;
 }
 
 std::vector<TrackedTask> WorkTracker::listTasks(const std::optional<std::string>& assignee,
                                                 const std::optional<std::string>& status) const {
-  return newestFirst(tasks_, [&](const TrackedTask& t) {
-    if (assignee && t.assignee != assignee) return false;
-    return !status || t.status == *status;
-  });
+  std::vector<TrackedTask> out;
+  if (status && assignee) {
+    if (const auto* group = tasksByStatus_.group({*status, *assignee})) out = tasksOf(*group);
+  } else if (status) {
+    // Every assignee's group of that status; the unassigned one sorts first.
+    const auto& groups = tasksByStatus_.groups();
+    for (auto it = groups.lower_bound({*status, std::nullopt}); it != groups.end() && it->first.first == *status; ++it) {
+      auto some = tasksOf(it->second);
+      out.insert(out.end(), std::make_move_iterator(some.begin()), std::make_move_iterator(some.end()));
+    }
+  } else {
+    for (const auto& [id, task] : tasks_) {
+      if (!assignee || task.assignee == assignee) out.push_back(task);
+    }
+  }
+  sortNewestFirst(out);
+  return out;
 }
 
 std::vector<TrackedTask> WorkTracker::stalledTasks(std::int64_t olderThanHours) const {
@@ -90,13 +148,21 @@ std::vector<TrackedTask> WorkTracker::stalledTasks(std::int64_t olderThanHours) 
   if (current < std::numeric_limits<std::int64_t>::min() + span) return {};
   const std::int64_t cutoff = current - span;
   std::vector<TrackedTask> out;
-  for (const auto& [id, t] : tasks_) {
-    if (t.status == "active" && t.updatedAt < cutoff) out.push_back(t);
+  const auto& groups = tasksByStatus_.groups();
+  for (auto it = groups.lower_bound({"active", std::nullopt}); it != groups.end() && it->first.first == "active"; ++it) {
+    for (const auto& [updatedAt, id] : it->second) {
+      if (updatedAt >= cutoff) break;
+      out.push_back(tasks_.at(id));
+    }
   }
-  std::stable_sort(out.begin(), out.end(),
-                   [](const TrackedTask& a, const TrackedTask& b) { return a.updatedAt < b.updatedAt; });
+  std::sort(out.begin(), out.end(), [](const TrackedTask& a, const TrackedTask& b) {
+    if (a.updatedAt != b.updatedAt) return a.updatedAt < b.updatedAt;
+    return a.id < b.id;
+  });
   return out;
 }
+
+// --- workstreams ---
 
 void WorkTracker::startWorkstream(const std::string& id, const std::string& name, const StringMap& metadata) {
   workstreams_[id] = TrackedWorkstream{id, name, "started", now(), metadata};
@@ -117,7 +183,41 @@ std::optional<TrackedWorkstream> WorkTracker::workstream(const std::string& id) 
 }
 
 std::vector<TrackedWorkstream> WorkTracker::listWorkstreams() const {
-  return newestFirst(workstreams_, [](const TrackedWorkstream&) { return true; });
+  auto out = allRecords(workstreams_);
+  sortNewestFirst(out);
+  return out;
+}
+
+// --- jobs ---
+
+void WorkTracker::indexJob(const TrackedJob& job) {
+  jobsByStatus_.insert(job.status, job.updatedAt, job.id);
+  if (job.status == "queued") queuedJobs_.emplace(job.createdAt, job.id);
+}
+
+void WorkTracker::unindexJob(const TrackedJob& job) {
+  jobsByStatus_.erase(job.status, job.updatedAt, job.id);
+  queuedJobs_.erase({job.createdAt, job.id});
+}
+
+void WorkTracker::storeJob(TrackedJob job) {
+  auto it = jobs_.find(job.id);
+  if (it != jobs_.end()) {
+    unindexJob(it->second);
+    it->second = std::move(job);
+  } else {
+    it = jobs_.emplace(job.id, std::move(job)).first;
+  }
+  indexJob(it->second);
+}
+
+template <class Change>
+void WorkTracker::changeJob(const std::string& id, Change change) {
+  auto it = jobs_.find(id);
+  if (it == jobs_.end()) return;
+  unindexJob(it->second);
+  change(it->second);
+  indexJob(it->second);
 }
 
 void WorkTracker::createJob(const TrackedJobCreateRequest& request) {
@@ -132,34 +232,41 @@ void WorkTracker::createJob(const TrackedJobCreateRequest& request) {
   job.updatedAt = now();
   job.origin = request.origin;
   job.metadata = request.metadata;
-  jobs_[request.id] = std::move(job);
+  storeJob(std::move(job));
 }
 
 void WorkTracker::setJobRunning(const std::string& id) {
-  auto it = jobs_.find(id);
-  if (it == jobs_.end()) return;
-  it->second.status = "running";
-  it->second.updatedAt = now();
+  changeJob(id, [&](TrackedJob& job) {
+    job.status = "running";
+    job.updatedAt = now();
+  });
 }
 
 void WorkTracker::setJobCompleted(const std::string& id, const std::string& result) {
-  auto it = jobs_.find(id);
-  if (it == jobs_.end()) return;
-  it->second.status = "done";
-  it->second.result = result;
-  it->second.updatedAt = now();
+  changeJob(id, [&](TrackedJob& job) {
+    job.status = "done";
+    job.result = result;
+    job.updatedAt = now();
+  });
 }
 
 void WorkTracker::setJobFailed(const std::string& id, const std::string& error) {
-  auto it = jobs_.find(id);
-  if (it == jobs_.end()) return;
-  it->second.status = "failed";
-  it->second.error = error;
-  it->second.updatedAt = now();
+  changeJob(id, [&](TrackedJob& job) {
+    job.status = "failed";
+    job.error = error;
+    job.updatedAt = now();
+  });
 }
 
 std::vector<TrackedJob> WorkTracker::listJobs(const std::optional<std::string>& status) const {
-  return newestFirst(jobs_, [&](const TrackedJob& j) { return !status || j.status == *status; });
+  std::vector<TrackedJob> out;
+  if (!status) {
+    out = allRecords(jobs_);
+  } else if (const auto* group = jobsByStatus_.group(*status)) {
+    for (const auto& [time, id] : *group) out.push_back(jobs_.at(id));
+  }
+  sortNewestFirst(out);
+  return out;
 }
 
 std::optional<TrackedJob> WorkTracker::job(const std::string& id) const {
@@ -169,19 +276,14 @@ std::optional<TrackedJob> WorkTracker::job(const std::string& id) const {
 }
 
 std::int64_t WorkTracker::runningJobsCount() const {
-  return std::count_if(jobs_.begin(), jobs_.end(), [](const auto& entry) { return entry.second.status == "running"; });
+  const auto* running = jobsByStatus_.group("running");
+  return running ? static_cast<std::int64_t>(running->size()) : 0;
 }
 
 std::optional<TrackedJob> WorkTracker::nextQueuedJob() const {
-  // The map runs in id order (byte order, which is scalar-value order for UTF-8), so the
-  // first queued job with the smallest createdAt is the one to pick.
-  const TrackedJob* best = nullptr;
-  for (const auto& [id, j] : jobs_) {
-    if (j.status != "queued") continue;
-    if (!best || j.createdAt < best->createdAt) best = &j;
-  }
-  if (!best) return std::nullopt;
-  return *best;
+  // Ordered by createdAt, then id in byte order (scalar-value order for UTF-8).
+  if (queuedJobs_.empty()) return std::nullopt;
+  return jobs_.at(queuedJobs_.begin()->second);
 }
 
 }  // namespace qd

@@ -8,16 +8,19 @@
 //
 // Lives on the daemon's io thread. No operation suspends, so each runs whole, and a change
 // followed by a read in the same turn sees exactly that change. Records handed out are
-// copies. Lists are sorted with a stable sort over the maps' id order, so ties fall in id
-// order.
+// copies. Lists are sorted by time with ties in id order. Tasks are indexed by status and
+// assignee and jobs by status, so a heartbeat, a stalled check or a job pick reads only the
+// records it returns (100k records made a full walk cost tens of milliseconds).
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "daemon/utilities/clock.h"
+#include "daemon/work/ordered_index.h"
 #include "daemon/work/tracked_records.h"
 
 namespace qd {
@@ -74,12 +77,30 @@ class WorkTracker {
   std::optional<TrackedJob> nextQueuedJob() const;
 
  private:
+  using TaskGroupKey = std::pair<std::string, std::optional<std::string>>;  // status, assignee
+
   std::int64_t now() const;
+  // Applies `change` to the stored task or job and keeps the indexes in step; an unknown
+  // id does nothing.
+  template <class Change>
+  void changeTask(const std::string& id, Change change);
+  template <class Change>
+  void changeJob(const std::string& id, Change change);
+  void storeTask(TrackedTask task);
+  void indexTask(const TrackedTask& task);
+  void unindexTask(const TrackedTask& task);
+  void storeJob(TrackedJob job);
+  void indexJob(const TrackedJob& job);
+  void unindexJob(const TrackedJob& job);
+  std::vector<TrackedTask> tasksOf(const OrderedIndex<TaskGroupKey>::Group& group) const;
 
   const Clock& clock_;
   std::map<std::string, TrackedTask> tasks_;
   std::map<std::string, TrackedWorkstream> workstreams_;
   std::map<std::string, TrackedJob> jobs_;
+  OrderedIndex<TaskGroupKey> tasksByStatus_;        // by updatedAt
+  OrderedIndex<std::string> jobsByStatus_;          // by updatedAt
+  std::set<std::pair<std::int64_t, std::string>> queuedJobs_;  // by createdAt
 };
 
 }  // namespace qd

@@ -1,5 +1,8 @@
 #include "daemon/work/work_tracker.h"
 
+#include <random>
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "daemon/utilities/unix_time.h"
@@ -178,6 +181,82 @@ TEST_F(WorkTrackerTest, WorkstreamsMergeAndKeepTheirName) {
   EXPECT_EQ(w.status, "completed");
   EXPECT_EQ(w.metadata, (StringMap{{"a", "1"}, {"b", "2"}}));
   EXPECT_EQ(tracker.listWorkstreams().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qd
+
+namespace qd {
+namespace {
+
+// The indexes behind the filtered lists must always agree with a walk over every record,
+// whatever sequence of changes came before (replacements, re-assignments, status moves,
+// equal time stamps).
+TEST(WorkTrackerIndexes, AgreeWithAFullWalkAfterRandomChanges) {
+  ManualClock clock;
+  WorkTracker tracker(clock);
+  std::mt19937 random(20261210);
+  const std::vector<std::string> statuses = {"queue", "active", "waiting", "done"};
+  const std::vector<std::string> people = {"alice", "bob", "carol"};
+  const std::vector<std::string> jobStatuses = {"queued", "running", "done", "failed"};
+  auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+  auto someId = [&](const char* prefix) { return prefix + std::to_string(random() % 40); };
+
+  for (int step = 0; step < 3000; ++step) {
+    if (random() % 3 == 0) clock.advance(std::chrono::minutes(random() % 50));
+    switch (random() % 8) {
+      case 0: tracker.createTask(someId("T"), "t", pick(statuses), {}); break;
+      case 1: tracker.updateTask(someId("T"), pick(statuses), {}); break;
+      case 2: tracker.assignTask(someId("T"), pick(people), pick(statuses), std::nullopt); break;
+      case 3: tracker.addTaskComment(someId("T"), pick(people), "n"); break;
+      case 4: tracker.createJob({someId("J"), "a", "shell", "c", {}, std::nullopt, {}}); break;
+      case 5: tracker.setJobRunning(someId("J")); break;
+      case 6: tracker.setJobCompleted(someId("J"), "r"); break;
+      default: tracker.setJobFailed(someId("J"), "e"); break;
+    }
+    if (step % 50 != 0) continue;
+
+    const auto all = tracker.listTasks();
+    for (const auto& status : statuses) {
+      std::vector<TrackedTask> expected;
+      for (const auto& t : all) {
+        if (t.status == status) expected.push_back(t);
+      }
+      ASSERT_EQ(tracker.listTasks(std::nullopt, status), expected) << "step " << step << " " << status;
+      for (const auto& person : people) {
+        std::vector<TrackedTask> mine;
+        for (const auto& t : expected) {
+          if (t.assignee == person) mine.push_back(t);
+        }
+        ASSERT_EQ(tracker.listTasks(person, status), mine) << "step " << step;
+      }
+    }
+    std::vector<TrackedTask> stalled;
+    const std::int64_t cutoff = unixMilliseconds(clock.wallNow()) - 3'600'000;
+    for (const auto& t : all) {
+      if (t.status == "active" && t.updatedAt < cutoff) stalled.push_back(t);
+    }
+    std::sort(stalled.begin(), stalled.end(),
+              [](const auto& a, const auto& b) { return std::tie(a.updatedAt, a.id) < std::tie(b.updatedAt, b.id); });
+    ASSERT_EQ(tracker.stalledTasks(1), stalled) << "step " << step;
+
+    const auto jobs = tracker.listJobs(std::nullopt);
+    std::optional<TrackedJob> first;
+    std::int64_t running = 0;
+    for (const auto& j : jobs) {
+      running += j.status == "running";
+      if (j.status == "queued" && (!first || std::tie(j.createdAt, j.id) < std::tie(first->createdAt, first->id))) first = j;
+    }
+    ASSERT_EQ(tracker.nextQueuedJob(), first) << "step " << step;
+    ASSERT_EQ(tracker.runningJobsCount(), running);
+    for (const auto& status : jobStatuses) {
+      std::vector<TrackedJob> expected;
+      for (const auto& j : jobs) {
+        if (j.status == status) expected.push_back(j);
+      }
+      ASSERT_EQ(tracker.listJobs(status), expected) << "step " << step;
+    }
+  }
 }
 
 }  // namespace
