@@ -31,8 +31,9 @@ class MirrorTurn {
   }
 
   asio::awaitable<void> take() {
+    const asio::any_io_executor executor = co_await asio::this_coro::executor;
     auto& slot = state_.noteMirrorLocks[path_];
-    if (!slot) slot = std::make_shared<AsyncMutex>(co_await asio::this_coro::executor);
+    if (!slot) slot = std::make_shared<AsyncMutex>(executor);
     lock_ = slot;
     guard_ = co_await lock_->lock();
   }
