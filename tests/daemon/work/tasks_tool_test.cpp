@@ -168,6 +168,20 @@ TEST_F(TasksToolTest, ListsAndHeartbeat) {
   EXPECT_EQ(onlyStalled["waitingForMeCount"], 0);
 }
 
+// An id without letters or digits names no note: the task is tracked and answered, but
+// nothing is written to the tasks container itself.
+TEST_F(TasksToolTest, IdsThatSlugToNothingAreTrackedButNotMirrored) {
+  for (const char* id : {"", "!!!", "--"}) {
+    EXPECT_EQ(text(Json{{"operation", "create"}, {"taskId", id}, {"title", "t"}}), std::string("Task created: ") + id);
+    EXPECT_TRUE(tracker.task(id)) << id;
+  }
+  for (const auto& c : app.argumentsOf("create_note")) EXPECT_NE(c["name"], "") << c.dump();
+  for (const auto& c : app.argumentsOf("set_value")) {
+    EXPECT_FALSE(c["notes"].get<std::string>().starts_with("/morvane/tasks")) << c.dump();
+  }
+  EXPECT_EQ(agentLogNames("unknown-agent").size(), 3u);
+}
+
 TEST_F(TasksToolTest, ReplyIsTheSameWithoutTheNoteApp) {
   app.connected = false;
   EXPECT_EQ(text(Json{{"operation", "create"}, {"taskId", "T"}, {"title", "t"}}), "Task created: T");
