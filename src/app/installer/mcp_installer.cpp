@@ -39,9 +39,9 @@ const char* readFailurePrefix(JsonClientKind kind) {
   return kind == JsonClientKind::openCode ? "Could not read OpenCode config at:\n" : "Could not read config file at:\n";
 }
 
-// The read text for a content the edit refused: the prefix, the path, a blank line, why.
+// The text for a content the edit refused: the prefix, the path, a blank line, why.
 std::string unreadable(const char* prefix, const std::string& path, const std::string& cause) {
-  return prefix + path + (cause.empty() ? "" : "\n\n" + cause);
+  return prefix + path + "\n\n" + cause;
 }
 
 bool endsWithDaemonName(const Json& entry) {
@@ -100,27 +100,32 @@ bool MCPInstaller::install(const std::string& configPath, const std::string& cli
   return installJSON(configPath, clientKey, scope, silent, JsonClientKind::generic);
 }
 
+bool MCPInstaller::replaceOrAlert(const std::string& path, const ClientConfigEditor& edit, bool createFolder,
+                                  const std::string& readPrefix, const std::string& writePrefix) {
+  ReplaceOptions replace = options_.replace;
+  replace.createFolder = createFolder;
+  try {
+    replaceClientConfigFile(path, edit, replace);
+    return true;
+  } catch (const StopWith& stop) {
+    showError(stop.text);
+  } catch (const ClientConfigContentError& e) {
+    showError(unreadable(readPrefix.c_str(), path, e.description()));
+  } catch (const ClientConfigFileError& e) {
+    showError(writePrefix + e.description());
+  }
+  return false;
+}
+
 bool MCPInstaller::installJSON(const std::string& path, const std::string& clientKey, const std::string& scope,
                                bool silent, JsonClientKind kind) {
   const auto command = daemonClientPath();
   if (!command) return false;
-  ReplaceOptions replace = options_.replace;
-  replace.createFolder = true;
-  try {
-    replaceClientConfigFile(
-        path,
-        [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
-          Json config = contents ? parseClientConfigJson(*contents) : Json::object();
-          return renderClientConfigJson(configByInstallingManagedJSONEntries(std::move(config), kind, *command));
-        },
-        replace);
-  } catch (const ClientConfigContentError& e) {
-    showError(unreadable(readFailurePrefix(kind), path, e.description()));
-    return false;
-  } catch (const ClientConfigFileError& e) {
-    showError(writeFailurePrefix(kind) + e.description());
-    return false;
-  }
+  auto edit = [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
+    Json config = contents ? parseClientConfigJson(*contents) : Json::object();
+    return renderClientConfigJson(configByInstallingManagedJSONEntries(std::move(config), kind, *command));
+  };
+  if (!replaceOrAlert(path, edit, true, readFailurePrefix(kind), writeFailurePrefix(kind))) return false;
   recordInstall(path, clientKey, scope, silent);
   return true;
 }
@@ -129,22 +134,11 @@ bool MCPInstaller::installCodex(const std::string& path, const std::string& clie
                                 bool silent) {
   const auto command = daemonClientPath();
   if (!command) return false;
-  ReplaceOptions replace = options_.replace;
-  replace.createFolder = true;
-  try {
-    replaceClientConfigFile(
-        path,
-        [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
-          return codexConfigWithManagedServers(contents, *command);
-        },
-        replace);
-  } catch (const ClientConfigContentError& e) {
-    showError("Failed to write Codex config:\n" + path + "\n\n" + e.description());
-    return false;
-  } catch (const ClientConfigFileError& e) {
-    showError("Failed to write Codex config:\n" + e.description());
-    return false;
-  }
+  auto edit = [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
+    return codexConfigWithManagedServers(contents, *command);
+  };
+  const char* prefix = "Failed to write Codex config:\n";
+  if (!replaceOrAlert(path, edit, true, prefix, prefix)) return false;
   recordInstall(path, clientKey, scope, silent);
   return true;
 }
@@ -152,107 +146,56 @@ bool MCPInstaller::installCodex(const std::string& path, const std::string& clie
 bool MCPInstaller::uninstall(const std::string& configPath, const std::string& clientKey) {
   if (configPath.ends_with(".toml")) return uninstallCodex(configPath, clientKey);
   if (clientKey == "opencode" || configPath == locations().openCodeConfigPath()) {
-    return uninstallOpenCode(configPath, clientKey);
+    return uninstallJSON(configPath, clientKey, JsonClientKind::openCode);
   }
-  return uninstallJSON(configPath, clientKey);
+  // Droid's entries sit under "mcpServers" with a string command, as the generic ones do.
+  return uninstallJSON(configPath, clientKey, JsonClientKind::generic);
 }
 
-bool MCPInstaller::uninstallJSON(const std::string& path, const std::string& clientKey) {
+bool MCPInstaller::uninstallJSON(const std::string& path, const std::string& clientKey, JsonClientKind kind) {
   const auto expected = expectedCommand();
   if (!expected) {
     showError("Could not find app bundle resources");
     return false;
   }
+  const bool openCode = kind == JsonClientKind::openCode;
+  const char* key = containerKey(kind);
+  const std::string readText = readFailurePrefix(kind);
   std::vector<std::string> removed;
-  try {
-    replaceClientConfigFile(
-        path,
-        [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
-          if (!contents) throw StopWith{unreadable("Could not read config file at:\n", path, "")};
-          Json config = parseClientConfigJson(*contents);
-          auto servers = config.find("mcpServers");
-          if (config.empty() || servers == config.end() || !servers->is_object()) {
-            throw StopWith{"No mcpServers section found in:\n" + path};
-          }
-          auto removal = removingManagedJSONEntries(*servers, *expected);
-          if (removal.removedKeys.empty()) throw StopWith{"No Quarvel Dorarov MCP entry found in:\n" + path};
-          removed = std::move(removal.removedKeys);
-          if (removal.remaining.empty()) config.erase("mcpServers");
-          else config["mcpServers"] = std::move(removal.remaining);
-          return renderClientConfigJson(config);
-        },
-        options_.replace);
-  } catch (const StopWith& stop) {
-    showError(stop.text);
-    return false;
-  } catch (const ClientConfigContentError& e) {
-    showError(unreadable("Could not read config file at:\n", path, e.description()));
-    return false;
-  } catch (const ClientConfigFileError& e) {
-    showError("Failed to update config file:\n" + e.description());
-    return false;
-  }
-  recordRemoval(path, clientKey, removed);
-  return true;
-}
-
-bool MCPInstaller::uninstallOpenCode(const std::string& path, const std::string& clientKey) {
-  const auto expected = expectedCommand();
-  if (!expected) {
-    showError("Could not find app bundle resources");
-    return false;
-  }
-  const char* readText = "Could not read OpenCode config at:\n";
-  std::vector<std::string> removed;
-  try {
-    replaceClientConfigFile(
-        path,
-        [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
-          if (!contents) throw StopWith{unreadable(readText, path, "")};
-          Json config = parseClientConfigJson(*contents);
-          auto mcp = config.find("mcp");
-          if (config.empty() || mcp == config.end() || !mcp->is_object()) throw StopWith{unreadable(readText, path, "")};
-          auto removal = removingManagedOpenCodeEntries(*mcp, *expected);
-          removed = std::move(removal.removedKeys);
-          // Nothing of ours: nothing to write (the user's layout stays as it is).
-          if (removed.empty()) return KeepFile{};
-          if (removal.remaining.empty()) config.erase("mcp");
-          else config["mcp"] = std::move(removal.remaining);
-          return renderClientConfigJson(config);
-        },
-        options_.replace);
-  } catch (const StopWith& stop) {
-    showError(stop.text);
-    return false;
-  } catch (const ClientConfigContentError& e) {
-    showError(unreadable(readText, path, e.description()));
-    return false;
-  } catch (const ClientConfigFileError& e) {
-    showError("Failed to update OpenCode config:\n" + e.description());
-    return false;
-  }
+  auto edit = [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
+    if (!contents) throw StopWith{readText + path};
+    Json config = parseClientConfigJson(*contents);
+    auto container = config.find(key);
+    if (config.empty() || container == config.end() || !container->is_object()) {
+      throw StopWith{openCode ? readText + path : "No mcpServers section found in:\n" + path};
+    }
+    auto removal = openCode ? removingManagedOpenCodeEntries(*container, *expected)
+                            : removingManagedJSONEntries(*container, *expected);
+    removed = std::move(removal.removedKeys);
+    if (removed.empty()) {
+      if (!openCode) throw StopWith{"No Quarvel Dorarov MCP entry found in:\n" + path};
+      // OpenCode: a removal that finds nothing still completes; there is nothing to write.
+      return KeepFile{};
+    }
+    if (removal.remaining.empty()) config.erase(key);
+    else config[key] = std::move(removal.remaining);
+    return renderClientConfigJson(config);
+  };
+  const char* writeText = openCode ? "Failed to update OpenCode config:\n" : "Failed to update config file:\n";
+  if (!replaceOrAlert(path, edit, false, readText, writeText)) return false;
   recordRemoval(path, clientKey, removed);
   return true;
 }
 
 bool MCPInstaller::uninstallCodex(const std::string& path, const std::string& clientKey) {
-  try {
-    replaceClientConfigFile(
-        path,
-        [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
-          if (!contents) return KeepFile{};
-          auto remaining = codexConfigWithoutManagedServers(*contents);
-          if (!remaining) return DeleteFile{};
-          return *remaining;
-        },
-        options_.replace);
-  } catch (const ClientConfigContentError& e) {
-    showError("Failed to remove from Codex config:\n" + path + "\n\n" + e.description());
-    return false;
-  } catch (const ClientConfigFileError& e) {
-    showError("Failed to remove from Codex config:\n" + e.description());
-    return false;
-  }
+  auto edit = [&](const std::optional<std::string>& contents) -> ClientConfigEdit {
+    if (!contents) return KeepFile{};  // nothing to remove from
+    auto remaining = codexConfigWithoutManagedServers(*contents);
+    if (!remaining) return DeleteFile{};
+    return *remaining;
+  };
+  const char* prefix = "Failed to remove from Codex config:\n";
+  if (!replaceOrAlert(path, edit, false, prefix, prefix)) return false;
   recordRemoval(path, clientKey, codexServerNames());
   return true;
 }

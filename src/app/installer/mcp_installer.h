@@ -9,6 +9,7 @@
 // Runs on the caller's thread (the tray application's main thread); keeps no state.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,9 +73,14 @@ class MCPInstaller {
   bool installJSON(const std::string& path, const std::string& clientKey, const std::string& scope, bool silent,
                    JsonClientKind kind);
   bool installCodex(const std::string& path, const std::string& clientKey, const std::string& scope, bool silent);
-  bool uninstallJSON(const std::string& path, const std::string& clientKey);
-  bool uninstallOpenCode(const std::string& path, const std::string& clientKey);
+  bool uninstallJSON(const std::string& path, const std::string& clientKey, JsonClientKind kind);
   bool uninstallCodex(const std::string& path, const std::string& clientKey);
+  using ClientConfigEditor = std::function<ClientConfigEdit(const std::optional<std::string>&)>;
+  // One safe replace; a refusal becomes an alert: an edit's own text, or for content that
+  // cannot be edited `readPrefix`, the path, a blank line and the cause, or for a file that
+  // cannot be replaced `writePrefix` and why. True when the edit went through.
+  bool replaceOrAlert(const std::string& path, const ClientConfigEditor& edit, bool createFolder,
+                      const std::string& readPrefix, const std::string& writePrefix);
   void recordInstall(const std::string& path, const std::string& clientKey, const std::string& scope, bool silent);
   void recordRemoval(const std::string& path, const std::string& clientKey, const std::vector<std::string>& keys);
 
