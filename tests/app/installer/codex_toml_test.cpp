@@ -200,6 +200,7 @@ TEST(CodexTomlEditTest, RefusesWhatItCannotCarryOver) {
   }
   try {
     (void)codexConfigWithManagedServers(std::string("a = 1\nb = \n"), kCmd);
+    ADD_FAILURE() << "accepted invalid TOML";
   } catch (const CodexTOMLError& e) {
     EXPECT_NE(e.description().find("(line 2)"), std::string::npos) << e.description();
   }
