@@ -401,28 +401,75 @@ void validateTOML(std::string_view text) {
   }
 }
 
-std::string codexConfigWithManagedServers(const std::optional<std::string>& contents, const std::string& command) {
-  auto result = withFileLineEnds(contents.value_or(""), [&](const std::string& text) {
-    const std::string remaining = removingManagedSections(loadCodexConfigText(text));
-    const std::string ours = renderManagedSections(command);
-    return isBlankText(remaining) ? ours + "\n" : remaining + "\n\n" + ours + "\n";
-  });
+namespace {
+
+// The edit is made on lines, so a line that only looks like a header (inside a multi-line
+// string) could cut a value short and still leave valid TOML. Both texts are read with
+// toml++ and compared without the server entries: everything else must be equal. Entries
+// under the servers tables may only have gone (they were ours or named our daemon).
+void checkOnlyServersChanged(std::string_view before, std::string_view after) {
+  toml::table old;
+  try {
+    old = toml::parse(before);
+  } catch (const toml::parse_error&) {
+    return;  // the broken part was in our sections, which are gone; the result parses
+  }
+  toml::table now = toml::parse(after);
+  for (const char* tableName : {"mcp_servers", "mcpServers"}) {
+    toml::table* oldServers = old[tableName].as_table();
+    toml::table* newServers = now[tableName].as_table();
+    for (const auto& name : codexServerNames()) {
+      if (oldServers) oldServers->erase(name);
+      if (newServers) newServers->erase(name);
+    }
+    if (oldServers) {
+      std::vector<std::string> gone;
+      for (const auto& [key, _] : *oldServers) {
+        if (!newServers || !newServers->contains(key.str())) gone.emplace_back(key.str());
+      }
+      for (const auto& key : gone) oldServers->erase(key);
+      if (oldServers->empty()) old.erase(tableName);
+    }
+    if (newServers && newServers->empty()) now.erase(tableName);
+  }
+  if (old != now) {
+    throw CodexTOMLError(CodexTOMLError::Kind::invalidResult,
+                         "The edit would change other settings of the file (is a line inside a multi-line string "
+                         "shaped like a section header?).");
+  }
+}
+
+// Checks the result of an edit of `loaded` (the file's TOML text) before it is written.
+void checkEdit(std::string_view loaded, std::string_view result) {
   validateTOML(result);
-  return result;
+  checkOnlyServersChanged(loaded, result);
+}
+
+}  // namespace
+
+std::string codexConfigWithManagedServers(const std::optional<std::string>& contents, const std::string& command) {
+  return withFileLineEnds(contents.value_or(""), [&](const std::string& text) {
+    const std::string loaded = loadCodexConfigText(text);
+    const std::string remaining = removingManagedSections(loaded);
+    const std::string ours = renderManagedSections(command);
+    std::string result = isBlankText(remaining) ? ours + "\n" : remaining + "\n\n" + ours + "\n";
+    checkEdit(loaded, result);
+    return result;
+  });
 }
 
 std::optional<std::string> codexConfigWithoutManagedServers(const std::string& contents) {
-  auto result = withFileLineEnds(contents, [&](const std::string& text) -> std::optional<std::string> {
-    const std::string remaining = removingManagedSections(loadCodexConfigText(text));
+  return withFileLineEnds(contents, [&](const std::string& text) -> std::optional<std::string> {
+    const std::string loaded = loadCodexConfigText(text);
+    const std::string remaining = removingManagedSections(loaded);
     if (isBlankText(remaining)) return std::nullopt;
+    checkEdit(loaded, remaining + "\n");
     return remaining + "\n";
   });
-  if (result) validateTOML(*result);
-  return result;
 }
 
 std::optional<std::string> codexConfigWithoutForeignTinderbox(const std::string& contents) {
-  auto result = withFileLineEnds(contents, [&](const std::string& text) -> std::optional<std::string> {
+  return withFileLineEnds(contents, [&](const std::string& text) -> std::optional<std::string> {
     const std::string loaded = loadCodexConfigText(text);
     if (!mentionsDaemon(loaded)) return std::nullopt;
     auto [remaining, dropped] = removingSections(loaded, [](const TOMLSectionHeader& header, std::string_view body) {
@@ -430,10 +477,9 @@ std::optional<std::string> codexConfigWithoutForeignTinderbox(const std::string&
              !mentionsDaemon(body);
     });
     if (dropped == 0) return std::nullopt;
+    checkEdit(loaded, remaining + "\n");
     return remaining + "\n";
   });
-  if (result) validateTOML(*result);
-  return result;
 }
 
 bool codexConfigHoldsManagedServers(std::string_view contents) {

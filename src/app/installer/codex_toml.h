@@ -2,8 +2,9 @@
 
 // Codex keeps its MCP servers in ~/.codex/config.toml. We edit that file as text, line by
 // line, so that every comment, blank line and key order of the user's stays as it was; a
-// TOML library would drop comments and reorder keys, so toml++ is used only to check that
-// the edited text still parses.
+// TOML library would drop comments and reorder keys, so toml++ is used only to check the
+// edited text: it must parse, and read back it must hold everything the file held apart
+// from the server entries we removed or wrote.
 //
 // The file is cut into sections at header lines of the form "[table.name]" (white space
 // around it allowed, nothing after it). Other lines that start with "[" (a one-word table
@@ -69,7 +70,8 @@ std::string migrateLegacyCodexJSONToTOML(std::string_view trimmedJSON);
 std::string loadCodexConfigText(std::string_view contents);
 
 // The pure edits of the installer, from the file's bytes (nullopt: no file) to new bytes.
-// Each result is checked with toml++ (CodexTOMLError invalidResult, with its message and line).
+// Each result is checked with toml++ (CodexTOMLError invalidResult: its message and line,
+// or a value outside the servers tables that the edit would change).
 std::string codexConfigWithManagedServers(const std::optional<std::string>& contents, const std::string& command);
 // nullopt: nothing is left, the file goes.
 std::optional<std::string> codexConfigWithoutManagedServers(const std::string& contents);

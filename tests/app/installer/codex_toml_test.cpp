@@ -188,6 +188,8 @@ TEST(CodexTomlEditTest, RefusesWhatItCannotCarryOver) {
       {"invalid TOML", "model = \n", "would not be valid TOML"},
       {"header inside a multi-line string", "note = \"\"\"\n[mcp_servers.tinderbox]\ncommand = \"x\"\n\"\"\"\n",
        "would not be valid TOML"},
+      {"headers inside a multi-line string that still parses",
+       "note = \"\"\"\n[mcp_servers.tinderbox]\nx\n[other.y]\n\"\"\"\n", "would change other settings"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
