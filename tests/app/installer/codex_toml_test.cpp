@@ -214,9 +214,13 @@ TEST(CodexTomlEditTest, ForeignTinderboxEvictedOnlyBesideOurs) {
   // Ours and a foreign duplicate: only the foreign one goes, our own "tinderbox" stays.
   EXPECT_EQ(codexConfigWithoutForeignTinderbox("model = 1\n\n" + foreign + "\n" + ours + "\n"),
             "model = 1\n\n" + ours + "\n");
-  // Quoted spelling of the foreign one.
+  // The quoted spelling is the same table: a foreign one goes too (the file as it was
+  // would not even load, the table being defined twice).
+  EXPECT_EQ(codexConfigWithoutForeignTinderbox("[mcp_servers.\"tinderbox\"]\ncommand = \"t\"\n\n" + ours + "\n"),
+            ours + "\n");
+  // A section that names the daemon, even in a comment of its own body, counts as ours.
   EXPECT_EQ(codexConfigWithoutForeignTinderbox("[mcp_servers.'tinderbox']\ncommand = \"t\"\n# QuarvelDorarovDaemon\n"),
-            std::nullopt);  // the comment is in its own body: it counts as ours
+            std::nullopt);
   EXPECT_EQ(codexConfigWithoutForeignTinderbox("# QuarvelDorarovDaemon\n" + foreign), "# QuarvelDorarovDaemon\n");
   EXPECT_EQ(codexConfigWithoutForeignTinderbox(foreign), std::nullopt);  // none of ours
   EXPECT_EQ(codexConfigWithoutForeignTinderbox("[mcpServers.tinderbox]\ncommand = \"t\"\n# QuarvelDorarovDaemon\n"),
