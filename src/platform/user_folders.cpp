@@ -37,8 +37,12 @@ std::filesystem::path logsDirectory(const Environment& env) {
   return xdgBase(env, "XDG_STATE_HOME", ".local/state") / kAppDirectoryName / "logs";
 }
 
+std::filesystem::path configHomeDirectory(const Environment& env) {
+  return xdgBase(env, "XDG_CONFIG_HOME", ".config");
+}
+
 std::filesystem::path preferencesDirectory(const Environment& env) {
-  return xdgBase(env, "XDG_CONFIG_HOME", ".config") / kAppDirectoryName;
+  return configHomeDirectory(env) / kAppDirectoryName;
 }
 
 std::filesystem::path preferencesSuiteFile(const Environment& env, std::string_view suiteName) {

@@ -17,6 +17,9 @@ namespace qd::platform {
 inline constexpr std::string_view kAppDirectoryName = "QuarvelDorarov";
 
 std::filesystem::path homeDirectory(const Environment& env);
+// $XDG_CONFIG_HOME (default ~/.config): where programs keep their per-user settings; other
+// programs' configuration files are found below it too.
+std::filesystem::path configHomeDirectory(const Environment& env);
 std::filesystem::path applicationSupportDirectory(const Environment& env);
 std::filesystem::path logsDirectory(const Environment& env);
 std::filesystem::path preferencesDirectory(const Environment& env);

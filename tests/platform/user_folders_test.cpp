@@ -15,6 +15,8 @@ TEST(UserFolders, FollowXdgVariablesAndFallBackToHome) {
   EXPECT_EQ(applicationSupportDirectory(xdg), "/d/QuarvelDorarov");
   EXPECT_EQ(logsDirectory(xdg), "/s/QuarvelDorarov/logs");
   EXPECT_EQ(preferencesDirectory(xdg), "/c/QuarvelDorarov");
+  EXPECT_EQ(configHomeDirectory(xdg), "/c");
+  EXPECT_EQ(configHomeDirectory(home), "/h/.config");
 
   // Empty or relative XDG values are ignored.
   const Environment odd{{"HOME", "/h"}, {"XDG_DATA_HOME", ""}, {"XDG_STATE_HOME", "rel/state"}};

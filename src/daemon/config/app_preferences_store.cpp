@@ -43,7 +43,19 @@ bool AppPreferencesStore::autoDownloadUpdates() const {
   return it != suite->end() && it->is_boolean() && it->get<bool>();
 }
 
-void AppPreferencesStore::setAutoDownloadUpdates(bool enabled) {
+void AppPreferencesStore::setAutoDownloadUpdates(bool enabled) { setValue(autoDownloadUpdatesKey, enabled); }
+
+std::optional<std::string> AppPreferencesStore::stringValue(const std::string& key) const {
+  auto suite = readSuite(suiteFile_);
+  if (!suite) return std::nullopt;
+  auto it = suite->find(key);
+  if (it == suite->end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+void AppPreferencesStore::setStringValue(const std::string& key, const std::string& value) { setValue(key, value); }
+
+void AppPreferencesStore::setValue(const std::string& key, Json value) {
   try {
     auto suite = readSuite(suiteFile_);
     if (!suite) {
@@ -54,7 +66,7 @@ void AppPreferencesStore::setAutoDownloadUpdates(bool enabled) {
                    {{"path", suiteFile_.string()}, {"keptAs", kept ? kept->string() : std::string()}});
       suite = Json::object();
     }
-    (*suite)[autoDownloadUpdatesKey] = enabled;
+    (*suite)[key] = std::move(value);
     writeFileAtomically(suiteFile_, dumpJson(*suite, 2), AtomicWriteOptions().creatingFolder());
   } catch (const Error& e) {
     Logger::warn("Preferences", "Failed to save preferences", {{"path", suiteFile_.string()}, {"error", e.description()}});

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "daemon/utilities/json.h"
 #include "platform/environment.h"
 
 namespace qd {
@@ -31,7 +33,15 @@ class AppPreferencesStore {
   // fails is logged and otherwise dropped.
   void setAutoDownloadUpdates(bool enabled);
 
+  // A string value by key; nullopt when the key is missing, is not a string, or the file
+  // cannot be read.
+  std::optional<std::string> stringValue(const std::string& key) const;
+  // Stores the string under the key, as setAutoDownloadUpdates stores its Boolean.
+  void setStringValue(const std::string& key, const std::string& value);
+
  private:
+  void setValue(const std::string& key, Json value);
+
   std::filesystem::path suiteFile_;
 };
 

@@ -133,6 +133,10 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
   if (!writeAllToDescriptor(file.get(), contents)) abandon(FileWriteError::Kind::write, "Could not write", errno);
   if (::fsync(file.get()) != 0) abandon(FileWriteError::Kind::write, "Could not flush", errno);
   if (file.close() != 0) abandon(FileWriteError::Kind::write, "Could not write", errno);
+  if (options.stillCurrent && !options.stillCurrent()) {
+    ::unlink(temporary.c_str());
+    throw FileWriteError(FileWriteError::Kind::changed, path.string() + " changed while being updated", 0);
+  }
   if (::rename(temporary.c_str(), path.c_str()) != 0) abandon(FileWriteError::Kind::rename, "Could not replace", errno);
   syncFolder(folder);
 }

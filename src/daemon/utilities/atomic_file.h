@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,8 @@ namespace qd {
 
 class FileWriteError : public Error {
  public:
-  enum class Kind { createFolder, createTemporary, write, rename, keepCopy };
+  // changed: the caller's stillCurrent check found the file changed since it was read.
+  enum class Kind { createFolder, createTemporary, write, rename, keepCopy, changed };
   FileWriteError(Kind kind, std::string description, int code)
       : Error(std::move(description)), kind_(kind), code_(code) {}
   Kind kind() const { return kind_; }
@@ -53,6 +55,12 @@ struct AtomicWriteOptions {
   std::optional<mode_t> mode;
   // Create the file's folder, with every missing parent, first (default permissions).
   bool createFolder = false;
+  // Asked once the new content is complete on disk, just before the rename, whether the file
+  // at `path` is still the one the caller read (for files that other programs write too).
+  // When it answers false nothing is replaced and FileWriteError (kind changed) is thrown,
+  // so the caller can read the file again and redo its change. This narrows the window in
+  // which another writer's change is lost to the rename itself; it does not lock the file.
+  std::function<bool()> stillCurrent;
 
   AtomicWriteOptions& withMode(mode_t bits) {
     mode = bits;

@@ -1,7 +1,11 @@
 #include "daemon/utilities/json.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace qd {
@@ -11,7 +15,7 @@ namespace {
 // beyond the depth limit; the parser itself is iterative, so depth never reaches the stack.
 class BoundedDomBuilder {
  public:
-  explicit BoundedDomBuilder(std::size_t maxDepth) : maxDepth_(maxDepth) {}
+  BoundedDomBuilder(std::size_t maxDepth, bool exact) : maxDepth_(maxDepth), exact_(exact) {}
 
   bool null() { return add(Json(nullptr)); }
   bool boolean(bool v) { return add(Json(v)); }
@@ -20,18 +24,37 @@ class BoundedDomBuilder {
     if (v <= static_cast<Json::number_unsigned_t>(std::numeric_limits<std::int64_t>::max())) {
       return add(Json(static_cast<std::int64_t>(v)));
     }
+    if (exact_) return fail(JsonParseError::Kind::inexact, "the integer " + std::to_string(v) + " is beyond 64 bits");
     return add(Json(static_cast<double>(v)));
   }
-  bool number_float(Json::number_float_t v, const Json::string_t&) { return add(Json(v)); }
+  bool number_float(Json::number_float_t v, const Json::string_t& text) {
+    if (exact_) {
+      // The lexer hands over integers it could not store as floats: they would be rounded.
+      if (text.find_first_of(".eE") == std::string::npos) {
+        return fail(JsonParseError::Kind::inexact, "the integer " + text + " is beyond 64 bits");
+      }
+      if (!std::isfinite(v)) return fail(JsonParseError::Kind::inexact, "the number " + text + " is out of range");
+    }
+    return add(Json(v));
+  }
   bool string(Json::string_t& v) { return add(Json(std::move(v))); }
   bool binary(Json::binary_t&) { return fail(JsonParseError::Kind::malformed, "binary values are not JSON"); }
 
-  bool start_object(std::size_t) { return open(Json::object()); }
+  bool start_object(std::size_t) {
+    if (exact_) keys_.emplace_back();
+    return open(Json::object());
+  }
   bool key(Json::string_t& k) {
+    if (exact_ && !keys_.back().insert(k).second) {
+      return fail(JsonParseError::Kind::inexact, "the key \"" + k + "\" appears twice in one object");
+    }
     key_ = std::move(k);
     return true;
   }
-  bool end_object() { return close(); }
+  bool end_object() {
+    if (exact_) keys_.pop_back();
+    return close();
+  }
   bool start_array(std::size_t) { return open(Json::array()); }
   bool end_array() { return close(); }
 
@@ -88,16 +111,17 @@ class BoundedDomBuilder {
   }
 
   std::size_t maxDepth_;
+  bool exact_;
+  // Exact mode: the keys seen so far in each open object (the object's own lookup is linear).
+  std::vector<std::unordered_set<std::string>> keys_;
   Json root_;
   std::vector<Json*> stack_;
   std::string key_;
   std::optional<JsonParseError> error_;
 };
 
-}  // namespace
-
-Json parseJson(std::string_view text, std::size_t maxDepth) {
-  BoundedDomBuilder builder(maxDepth);
+Json parseBounded(std::string_view text, std::size_t maxDepth, bool exact) {
+  BoundedDomBuilder builder(maxDepth, exact);
   const bool ok = Json::sax_parse(text.begin(), text.end(), &builder, nlohmann::detail::input_format_t::json,
                                   /*strict=*/true);
   if (!ok) {
@@ -105,6 +129,27 @@ Json parseJson(std::string_view text, std::size_t maxDepth) {
     throw JsonParseError(JsonParseError::Kind::malformed, "Invalid JSON");
   }
   return builder.take();
+}
+
+}  // namespace
+
+Json parseJson(std::string_view text, std::size_t maxDepth) { return parseBounded(text, maxDepth, false); }
+
+Json parseJsonExactly(std::string_view text, std::size_t maxDepth) { return parseBounded(text, maxDepth, true); }
+
+Json withSortedKeys(const Json& value) {
+  if (value.is_array()) {
+    Json out = Json::array();
+    for (const Json& element : value) out.push_back(withSortedKeys(element));
+    return out;
+  }
+  if (!value.is_object()) return value;
+  std::vector<std::string> keys;
+  for (const auto& [key, _] : value.items()) keys.push_back(key);
+  std::sort(keys.begin(), keys.end());
+  Json out = Json::object();
+  for (const auto& key : keys) out[key] = withSortedKeys(value.at(key));
+  return out;
 }
 
 std::string dumpJson(const Json& value, int indent) {

@@ -20,7 +20,8 @@ inline constexpr std::size_t kDefaultMaxJsonDepth = 256;
 // Raised for text that is not one well-formed JSON value, or that nests too deeply.
 class JsonParseError : public Error {
  public:
-  enum class Kind { malformed, tooDeep };
+  // inexact: well-formed text whose value a rewrite would change (parseJsonExactly only).
+  enum class Kind { malformed, tooDeep, inexact };
   JsonParseError(Kind kind, std::string description) : Error(std::move(description)), kind_(kind) {}
   Kind kind() const { return kind_; }
 
@@ -33,6 +34,17 @@ class JsonParseError : public Error {
 // Integers that fit a signed 64-bit integer are stored as signed integers, larger ones as
 // doubles; text after the value other than white space is an error.
 Json parseJson(std::string_view text, std::size_t maxDepth = kDefaultMaxJsonDepth);
+
+// Like parseJson, for files that are read, changed and written back: refuses what the
+// parsed value cannot give back, so a rewrite never changes a value behind the user's back.
+// Refused (Kind::inexact): a key twice in one object (the parser keeps one of them), an
+// integer outside the signed 64-bit range (it would come back as a rounded double) and a
+// number too large for a double.
+Json parseJsonExactly(std::string_view text, std::size_t maxDepth = kDefaultMaxJsonDepth);
+
+// A copy in which every object's keys are in ascending byte order, at every depth, for
+// files that people compare and diff.
+Json withSortedKeys(const Json& value);
 
 // Compact (indent < 0) or pretty JSON text. Never throws on invalid UTF-8 in strings that
 // came from outside: such bytes are replaced with U+FFFD.

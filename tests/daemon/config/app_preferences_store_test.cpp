@@ -59,6 +59,17 @@ TEST_F(AppPreferencesStoreTest, SetWritesAtOnceAndKeepsTheOtherKeys) {
   EXPECT_FALSE(store.autoDownloadUpdates());
 }
 
+TEST_F(AppPreferencesStoreTest, StringValuesBesideTheOtherKeys) {
+  AppPreferencesStore store("com.quarvel.dorarov", env_);
+  EXPECT_FALSE(store.stringValue("QTConflictAlertShownVersion"));
+  store.setAutoDownloadUpdates(true);
+  store.setStringValue("QTConflictAlertShownVersion", "2.0.0");
+  EXPECT_EQ(store.stringValue("QTConflictAlertShownVersion"), "2.0.0");
+  EXPECT_TRUE(store.autoDownloadUpdates());
+  writeSuite(R"({"QTConflictAlertShownVersion": 2})");
+  EXPECT_FALSE(store.stringValue("QTConflictAlertShownVersion"));  // only a string counts
+}
+
 TEST_F(AppPreferencesStoreTest, AnUnreadableSuiteIsKeptAsideNotLost) {
   writeSuite("{half written");
   AppPreferencesStore store("com.quarvel.dorarov", env_);

@@ -106,6 +106,31 @@ TEST_F(AtomicFileTest, FailuresThrowAndLeaveTheTargetAndNoTemporary) {
   }
 }
 
+TEST_F(AtomicFileTest, StillCurrentCheckRunsBeforeTheRenameAndCanStopIt) {
+  const fs::path file = root_ / "config.json";
+  writeFileAtomically(file, "theirs", {});
+  AtomicWriteOptions options;
+  int asked = 0;
+  options.stillCurrent = [&] {
+    ++asked;
+    EXPECT_EQ(read(file), "theirs");  // not replaced yet
+    return false;
+  };
+  try {
+    writeFileAtomically(file, "ours", options);
+    FAIL() << "expected a FileWriteError";
+  } catch (const FileWriteError& e) {
+    EXPECT_EQ(e.kind(), FileWriteError::Kind::changed);
+  }
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(read(file), "theirs");
+  EXPECT_EQ(names(), std::vector<std::string>{"config.json"});  // no temporary left
+
+  options.stillCurrent = [] { return true; };
+  writeFileAtomically(file, "ours", options);
+  EXPECT_EQ(read(file), "ours");
+}
+
 TEST_F(AtomicFileTest, ReadTellsAMissingFileFromOneThatCannotBeRead) {
   EXPECT_EQ(readFileIfPresent(root_ / "missing.json"), std::nullopt);
   writeFileAtomically(root_ / "f.json", std::string("a\0b", 3));

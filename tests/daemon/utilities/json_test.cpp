@@ -52,6 +52,30 @@ TEST(ParseJson, DuplicateKeysKeepTheLastValue) {
   EXPECT_EQ(v["a"], 2);
 }
 
+TEST(ParseJsonExactly, RefusesWhatARewriteWouldChange) {
+  for (const char* text : {R"({"a":1,"a":2})", R"({"o":{"k":[{"x":1,"x":1}]}})", R"([18446744073709551615])",
+                           R"({"n":-9223372036854775809})"}) {
+    try {
+      (void)parseJsonExactly(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const JsonParseError& e) {
+      EXPECT_EQ(e.kind(), JsonParseError::Kind::inexact) << text;
+    }
+  }
+  // The same key in sibling objects, the extreme integers and ordinary floats are fine.
+  const Json v = parseJsonExactly(R"({"a":{"k":1},"b":{"k":2},"min":-9223372036854775808,"max":9223372036854775807,"f":1.5e3})");
+  EXPECT_EQ(v["min"], std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(v["max"], std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(v["f"], 1500.0);
+  EXPECT_THROW(parseJsonExactly("{"), JsonParseError);
+  EXPECT_THROW(parseJsonExactly("[1e999]"), JsonParseError);  // out of range for a double
+}
+
+TEST(WithSortedKeys, SortsEveryObjectByBytes) {
+  const Json v = parseJson(R"({"b":[{"z":1,"a":2}],"B":0,"é":1,"a":{"y":1,"x":2}})");
+  EXPECT_EQ(dumpJson(withSortedKeys(v)), "{\"B\":0,\"a\":{\"x\":2,\"y\":1},\"b\":[{\"a\":2,\"z\":1}],\"\u00e9\":1}");
+}
+
 TEST(DumpJson, ReplacesInvalidUtf8InsteadOfThrowing) {
   const Json v = {{"out", std::string("ok\xff")}};
   EXPECT_EQ(dumpJson(v), "{\"out\":\"ok\xEF\xBF\xBD\"}");
