@@ -10,22 +10,6 @@
 namespace qd {
 namespace {
 
-// The secrets file is compared and diffed by people: every object's keys in sorted order.
-Json withSortedKeys(const Json& value) {
-  if (value.is_array()) {
-    Json out = Json::array();
-    for (const Json& element : value) out.push_back(withSortedKeys(element));
-    return out;
-  }
-  if (!value.is_object()) return value;
-  std::vector<std::string> keys;
-  for (const auto& [key, _] : value.items()) keys.push_back(key);
-  std::sort(keys.begin(), keys.end());
-  Json out = Json::object();
-  for (const auto& key : keys) out[key] = withSortedKeys(value.at(key));
-  return out;
-}
-
 AgentDate nowAsAgentDate(const Clock& clock) {
   return std::chrono::time_point_cast<std::chrono::microseconds>(clock.wallNow());
 }
@@ -142,6 +126,7 @@ RegisteredAgent AgentSecretsStore::requireAgent(const Uuid& id) const {
 }
 
 void AgentSecretsStore::save() {
+  // Sorted keys: people compare and diff this file.
   const std::string bytes = dumpJson(withSortedKeys(registry_.toJson()), 2);
   if (keepFileBeforeSave_) {
     // Throws when no copy can be made: then the unreadable file stays as it is.

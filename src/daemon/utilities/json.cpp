@@ -1,6 +1,8 @@
 #include "daemon/utilities/json.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <limits>
 #include <vector>
 
@@ -109,6 +111,21 @@ Json parseJson(std::string_view text, std::size_t maxDepth) {
 
 std::string dumpJson(const Json& value, int indent) {
   return value.dump(indent, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace);
+}
+
+Json withSortedKeys(const Json& value) {
+  if (value.is_array()) {
+    Json out = Json::array();
+    for (const Json& element : value) out.push_back(withSortedKeys(element));
+    return out;
+  }
+  if (!value.is_object()) return value;
+  std::vector<std::string> keys;
+  for (const auto& [key, _] : value.items()) keys.push_back(key);
+  std::sort(keys.begin(), keys.end());
+  Json out = Json::object();
+  for (const auto& key : keys) out[key] = withSortedKeys(value.at(key));
+  return out;
 }
 
 }  // namespace qd

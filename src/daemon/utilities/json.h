@@ -38,4 +38,8 @@ Json parseJson(std::string_view text, std::size_t maxDepth = kDefaultMaxJsonDept
 // came from outside: such bytes are replaced with U+FFFD.
 std::string dumpJson(const Json& value, int indent = -1);
 
+// A copy with every object's members in sorted key order, at every depth: for text that
+// people compare and diff, and replies whose keys are sorted.
+Json withSortedKeys(const Json& value);
+
 }  // namespace qd
