@@ -1,6 +1,8 @@
 #include "daemon/providers/application_providers.h"
 
 #include "daemon/providers/bookends_provider.h"
+#include "daemon/providers/calendar_provider.h"
+#include "daemon/providers/contacts_provider.h"
 #include "daemon/providers/time_provider.h"
 
 namespace qd {
@@ -18,6 +20,9 @@ std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const Provid
   providers.push_back(std::make_shared<BookendsProvider>("bookends", FeatureTier::beta, services.scriptRunner));
   providers.push_back(
       std::make_shared<TimeToolProvider>("time-server", FeatureTier::beta, "America/Halifax", *services.clock));
+  providers.push_back(std::make_shared<ContactsToolProvider>("contacts", FeatureTier::dev, services.contactStores));
+  providers.push_back(
+      std::make_shared<CalendarToolProvider>("calendar", FeatureTier::dev, services.calendarStores, *services.clock));
   return providers;
 }
 
