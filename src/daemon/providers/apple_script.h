@@ -1,11 +1,9 @@
 #pragma once
 
 // What every application provider shares: the text reply, the AppleScript string-literal
-// escape, the lane a script runs on, running a script's lines through osascript, and
-// hexadecimal text to bytes.
+// escape, the lane a script runs on, and running a script's lines through osascript.
+// (Hexadecimal text to bytes is bytesFromHex in utilities/hex_text.h.)
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,11 +41,3 @@ ScriptRun scriptRun(const std::vector<std::string>& lines, std::string lane, dou
 asio::awaitable<std::string> runAppleScript(ScriptRunner& runner, std::vector<std::string> lines);
 
 }  // namespace qd::AppleScriptHelpers
-
-namespace qd {
-
-// Pairs of hexadecimal digits (either case) to bytes; an odd last digit is ignored, text
-// shorter than two characters gives no bytes, and a pair that is not hexadecimal gives none.
-std::optional<std::vector<std::uint8_t>> bytesFromHex(std::string_view text);
-
-}  // namespace qd

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -52,16 +51,6 @@ TEST(AppleScriptRun, EachLineIsOneArgumentAfterDashE) {
             (std::vector<std::string>{"-e", "line 1", "-e", "two\nlines"}));
   const Json reply = AppleScriptHelpers::textResult("x");
   EXPECT_EQ(reply, Json::parse(R"({"content": [{"type": "text", "text": "x"}]})"));
-}
-
-TEST(HexText, PairsToBytes) {
-  using Bytes = std::vector<std::uint8_t>;
-  EXPECT_EQ(bytesFromHex("0aFF"), (Bytes{0x0a, 0xff}));
-  EXPECT_EQ(bytesFromHex("0aF"), (Bytes{0x0a}));
-  EXPECT_EQ(bytesFromHex(""), Bytes{});
-  EXPECT_EQ(bytesFromHex("a"), Bytes{});
-  EXPECT_EQ(bytesFromHex("zz00"), std::nullopt);
-  EXPECT_EQ(bytesFromHex("00zz"), std::nullopt);
 }
 
 TEST(ProviderArguments, ReadByExactKind) {
