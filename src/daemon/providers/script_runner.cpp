@@ -15,7 +15,10 @@ asio::awaitable<std::string> OsascriptRunner::run(ScriptRun run) {
     // The text the child-process layer gives for a program that is not there.
     throw ProcessRunnerError(run.errorDomain, 1, run.failureDescription + ": " + std::strerror(ENOENT));
   }
-  co_return co_await ProcessRunner::runAsync(pool_, osascript->string(), std::move(run.arguments), std::move(run.lane),
+  // Every argument is a named value: g++ 12 destroys a temporary passed by value to an
+  // awaited coroutine twice.
+  std::string executable = osascript->string();
+  co_return co_await ProcessRunner::runAsync(pool_, std::move(executable), std::move(run.arguments), std::move(run.lane),
                                              run.timeoutSeconds, std::move(run.errorDomain),
                                              std::move(run.failureDescription));
 }

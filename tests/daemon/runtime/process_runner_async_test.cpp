@@ -30,9 +30,11 @@ using namespace std::chrono_literals;
 using test::runAwaitable;
 
 asio::awaitable<std::string> shAsync(BlockingPool& pool, std::string script, std::string lane) {
+  // Named arguments only: g++ 12 destroys a temporary passed to an awaited coroutine twice.
+  std::string shell = "/bin/sh", domain = "TestDomain", failure = "Script failed";
   std::vector<std::string> arguments{"-c", std::move(script)};
-  co_return co_await ProcessRunner::runAsync(pool, "/bin/sh", std::move(arguments), std::move(lane), 60,
-                                             "TestDomain", "Script failed");
+  co_return co_await ProcessRunner::runAsync(pool, std::move(shell), std::move(arguments), std::move(lane), 60,
+                                             std::move(domain), std::move(failure));
 }
 
 TEST(ProcessRunnerAsync, ReturnsOutputAndPassesErrorsOn) {
