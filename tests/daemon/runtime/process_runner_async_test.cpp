@@ -57,7 +57,10 @@ TEST(ProcessRunnerAsync, ABusyLaneHoldsNoPoolThread) {
   BlockingPool pool(2);
   const test::TempDir dir("lanes");
   const std::string gate = (dir / "gate").string();
-  const std::string waitForGate = "while [ ! -e " + gate + " ]; do sleep 0.02; done; echo busy";
+  const std::string log = (dir / "log").string();
+  // Each busy run writes its start and its end, so overlapping runs would show.
+  const std::string waitForGate = "echo start >> " + log + "; while [ ! -e " + gate +
+                                  " ]; do sleep 0.02; done; sleep 0.05; echo end >> " + log + "; echo busy";
   std::vector<std::future<std::string>> busy;
   for (int i = 0; i < 3; ++i) {
     std::promise<std::string> done;
@@ -80,6 +83,9 @@ TEST(ProcessRunnerAsync, ABusyLaneHoldsNoPoolThread) {
     while (f.wait_for(0s) != std::future_status::ready) io.run_one_for(100ms);
     EXPECT_EQ(f.get(), "busy");
   }
+  std::ifstream in(log);
+  const std::string order((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(order, "start\nend\nstart\nend\nstart\nend\n") << "runs of one lane overlapped";
 }
 
 // Lets the child waiting on the fifo go on; false when nobody waits on it any more.
