@@ -8,6 +8,13 @@
 #include <mutex>
 #include <unordered_map>
 
+#include <asio/execution/context.hpp>
+#include <asio/execution_context.hpp>
+#include <asio/query.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+
+#include "daemon/runtime/async_mutex.h"
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/collect_output.h"
 #include "daemon/runtime/text_trim.h"
@@ -42,6 +49,30 @@ class LaneLockRegistry {
   std::mutex registryLock_;
   std::unordered_map<std::string, std::unique_ptr<std::mutex>> locks_;
 };
+
+// The io-thread side of the lanes: one AsyncMutex per lane name for each io context,
+// created on first use and kept as long as the context. A service of the context, so
+// the mutexes never outlive the executor they resume waiters on.
+class AsyncLaneLocks : public asio::execution_context::service {
+ public:
+  using key_type = AsyncLaneLocks;
+  static asio::execution_context::id id;
+
+  explicit AsyncLaneLocks(asio::execution_context& context) : service(context) {}
+
+  AsyncMutex& lock(const std::string& lane, const asio::any_io_executor& executor) {
+    auto& slot = locks_[lane];
+    if (!slot) slot = std::make_unique<AsyncMutex>(executor);
+    return *slot;
+  }
+
+ private:
+  void shutdown() override {}
+
+  std::unordered_map<std::string, std::unique_ptr<AsyncMutex>> locks_;
+};
+
+asio::execution_context::id AsyncLaneLocks::id;
 
 std::string decodeTrimmed(const std::string& bytes) {
   if (!unicode::isValidUtf8(bytes)) return "";
@@ -86,7 +117,9 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
   if (output.timedOut) {
     child->signalGroup(SIGTERM);
     if (!child->waitForExit(std::chrono::milliseconds(200))) child->signalGroup(SIGKILL);
-    child->reap();
+    // SIGKILL ends the child soon, but not always at once (it may be stuck in the kernel,
+    // or held by a tracer): the caller must not wait for that.
+    if (!child->reapIfExited()) reapInBackground(std::move(child));
     throw ProcessRunnerError(errorDomain, 2, failureDescription + ": timed out after " + wholeSeconds(timeoutSeconds) + "s");
   }
 
@@ -96,6 +129,26 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
   // signal number.
   const std::string standardError = decodeTrimmed(output.standardError);
   throw ProcessRunnerError(errorDomain, status.code, standardError.empty() ? failureDescription : standardError);
+}
+
+asio::awaitable<std::string> runAsync(BlockingPool& pool, std::string executable, std::vector<std::string> arguments,
+                                      std::string lane, double timeoutSeconds, std::string errorDomain,
+                                      std::string failureDescription) {
+  const asio::any_io_executor executor = co_await asio::this_coro::executor;
+  auto& context = asio::query(executor, asio::execution::context);
+  // The waiters' timers must die before their service: a timer made first registers the
+  // timer service before the lanes', so it is shut down and destroyed after them.
+  { asio::steady_timer registerTimerService(executor); }
+  AsyncMutex& laneLock = asio::use_service<AsyncLaneLocks>(context).lock(lane, executor);
+  AsyncMutex::Guard guard = co_await laneLock.lock();
+  // run() takes the lane's thread lock too, which is free here unless a blocking caller
+  // outside this io context holds the lane: both kinds of callers stay serialised.
+  auto work = [executable = std::move(executable), arguments = std::move(arguments), lane = std::move(lane),
+               timeoutSeconds, errorDomain = std::move(errorDomain),
+               failureDescription = std::move(failureDescription)] {
+    return run(executable, arguments, lane, timeoutSeconds, errorDomain, failureDescription);
+  };
+  co_return co_await runBlocking(pool, std::move(work));
 }
 
 }  // namespace ProcessRunner

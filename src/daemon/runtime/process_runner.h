@@ -2,14 +2,18 @@
 
 // Runs one short-lived program to its end under a time-out and returns what it printed.
 // Calls are grouped in lanes: one program at a time per lane (callers that drive the same
-// application share its lane), different lanes side by side. run() blocks its calling
-// thread for the whole run, the wait for the lane included: from the io thread, call it
-// through runBlocking.
+// application share its lane), different lanes side by side. From the io thread, await
+// runAsync: it waits for the lane there and only then hands the blocking run to the pool,
+// so a busy lane never holds a pool thread. run() blocks its calling thread for the whole
+// run, the wait for the lane included.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <asio/awaitable.hpp>
+
+#include "daemon/runtime/blocking_pool.h"
 #include "daemon/utilities/error.h"
 
 namespace qd {
@@ -42,10 +46,21 @@ namespace ProcessRunner {
 // UTF-8. Errors (ProcessRunnerError, domain `errorDomain`):
 //   code 1: `failureDescription` + ": " + the launch error's text
 //   code 2: `failureDescription` + ": timed out after " + whole seconds + "s"; the child
-//           and its group get SIGTERM, then SIGKILL 200 ms later, and are reaped
+//           and its group get SIGTERM, then SIGKILL 200 ms later. The error is thrown
+//           right after the kill: a child that has not ended by then (one stuck in the
+//           kernel) is reaped by a background thread, so it holds neither caller nor lane.
 //   status: the trimmed standard error, or `failureDescription` when that is empty
 std::string run(const std::string& executable, const std::vector<std::string>& arguments, const std::string& lane,
                 double timeoutSeconds, const std::string& errorDomain, const std::string& failureDescription);
+
+// run() for a coroutine on the io thread: the lane is taken there, through an AsyncMutex
+// per lane and io context (callers queue in arrival order and no thread waits), then the
+// run goes to `pool`. Runs of other lanes and other blocking work are never held up by a
+// busy lane. Cancelling the caller while it waits for the lane leaves the queue; once the
+// run has started it goes to its end (or its time-out).
+asio::awaitable<std::string> runAsync(BlockingPool& pool, std::string executable, std::vector<std::string> arguments,
+                                      std::string lane, double timeoutSeconds, std::string errorDomain,
+                                      std::string failureDescription);
 
 }  // namespace ProcessRunner
 }  // namespace qd

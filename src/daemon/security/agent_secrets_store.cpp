@@ -127,6 +127,7 @@ RegisteredAgent AgentSecretsStore::requireAgent(const Uuid& id) const {
 }
 
 void AgentSecretsStore::save() {
+  // Sorted keys: people compare and diff this file.
   const std::string bytes = dumpJson(withSortedKeys(registry_.toJson()), 2);
   if (keepFileBeforeSave_) {
     // Throws when no copy can be made: then the unreadable file stays as it is.

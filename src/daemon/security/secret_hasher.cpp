@@ -9,6 +9,7 @@
 #include <random>
 
 #include "daemon/utilities/error.h"
+#include "daemon/utilities/hex_text.h"
 
 namespace qd {
 namespace {
@@ -19,13 +20,6 @@ void fillRandom(std::uint8_t* data, std::size_t size) {
   if (::getrandom(data, size, 0) == static_cast<ssize_t>(size)) return;
   std::random_device device;
   for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(device());
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -48,8 +42,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
       ++i;
       continue;
     }
-    const int high = hexDigit(text[i]);
-    const int low = hexDigit(text[i + 1]);
+    const int high = hexDigitValue(text[i]);
+    const int low = hexDigitValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     id.bytes_[byte++] = static_cast<std::uint8_t>(high * 16 + low);
     i += 2;

@@ -35,10 +35,12 @@ TEST(ChildProcess, StartsInItsOwnGroupWithDefaultSignalsAndOnlyItsStandardDescri
   // A descriptor opened without close-on-exec elsewhere in the program must not leak.
   const int leaky = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(leaky, 3);
+  // The masks are read by the spawned process itself, after exec: read from another
+  // process, the shell's mask shows the signals it blocks for a moment around each fork.
   auto out = runShell(
       "echo pgid=$(cut -d' ' -f5 /proc/$$/stat) pid=$$;"
-      "grep -E '^Sig(Ign|Blk)' /proc/$$/status;"
-      "ls /proc/$$/fd | tr '\\n' ' '");
+      "ls /proc/$$/fd | tr '\\n' ' '; echo;"
+      "exec grep -E '^Sig(Ign|Blk)' /proc/self/status");
   ::close(leaky);
 
   const auto& text = out.standardOutput;

@@ -1,0 +1,65 @@
+#include "daemon/providers/apple_script.h"
+
+#include <utility>
+
+namespace qd::AppleScriptHelpers {
+
+Json textResult(std::string text) {
+  Json item = Json::object();
+  item["type"] = "text";
+  item["text"] = std::move(text);
+  Json result = Json::object();
+  result["content"] = Json::array({std::move(item)});
+  return result;
+}
+
+std::string escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string laneForScript(const std::vector<std::string>& lines) {
+  std::string script;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) script += '\n';
+    script += lines[i];
+  }
+  static const std::pair<const char*, const char*> applications[] = {
+      {"tell application \"Contacts\"", "contacts"}, {"tell application \"Notes\"", "notes"},
+      {"tell application \"Messages\"", "messages"}, {"tell application \"Mail\"", "mail"},
+      {"tell application \"Reminders\"", "reminders"}, {"tell application \"Calendar\"", "calendar"},
+      {"tell application \"Maps\"", "maps"},
+  };
+  for (const auto& [needle, lane] : applications) {
+    if (script.find(needle) != std::string::npos) return lane;
+  }
+  return "apple-mcp";
+}
+
+std::vector<std::string> scriptArguments(const std::vector<std::string>& lines) {
+  std::vector<std::string> arguments;
+  arguments.reserve(lines.size() * 2);
+  for (const auto& line : lines) {
+    arguments.push_back("-e");
+    arguments.push_back(line);
+  }
+  return arguments;
+}
+
+ScriptRun scriptRun(const std::vector<std::string>& lines, std::string lane, double timeoutSeconds,
+                    std::string errorDomain, std::string failureDescription) {
+  return ScriptRun{scriptArguments(lines), std::move(lane), timeoutSeconds, std::move(errorDomain),
+                   std::move(failureDescription)};
+}
+
+asio::awaitable<std::string> runAppleScript(ScriptRunner& runner, std::vector<std::string> lines) {
+  ScriptRun run = scriptRun(lines, laneForScript(lines), 15.0, "AppleScriptHelpers", "AppleScript failed");
+  co_return co_await runner.run(std::move(run));
+}
+
+}  // namespace qd::AppleScriptHelpers

@@ -1,0 +1,29 @@
+#include "daemon/providers/application_providers.h"
+
+#include "daemon/providers/bookends_provider.h"
+#include "daemon/providers/calendar_provider.h"
+#include "daemon/providers/contacts_provider.h"
+#include "daemon/providers/time_provider.h"
+
+namespace qd {
+
+ProviderServices systemProviderServices(BlockingPool& pool) {
+  ProviderServices services;
+  services.scriptRunner = std::make_shared<OsascriptRunner>(pool);
+  services.calendarStores = platform::makeSystemCalendarStore;
+  services.contactStores = platform::makeSystemContactStore;
+  return services;
+}
+
+std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const ProviderServices& services) {
+  std::vector<std::shared_ptr<ToolProvider>> providers;
+  providers.push_back(std::make_shared<BookendsProvider>("bookends", FeatureTier::beta, services.scriptRunner));
+  providers.push_back(
+      std::make_shared<TimeToolProvider>("time-server", FeatureTier::beta, "America/Halifax", *services.clock));
+  providers.push_back(std::make_shared<ContactsToolProvider>("contacts", FeatureTier::dev, services.contactStores));
+  providers.push_back(
+      std::make_shared<CalendarToolProvider>("calendar", FeatureTier::dev, services.calendarStores, *services.clock));
+  return providers;
+}
+
+}  // namespace qd

@@ -1,0 +1,30 @@
+#include <gtest/gtest.h>
+
+#include "daemon/providers/application_providers.h"
+#include "recording_script_runner.h"
+
+namespace qd {
+namespace {
+
+TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
+  ProviderServices services;
+  services.scriptRunner = std::make_shared<test::RecordingScriptRunner>();
+  services.calendarStores = platform::makeSystemCalendarStore;
+  services.contactStores = platform::makeSystemContactStore;
+  const auto providers = makeApplicationProviders(services);
+  std::vector<std::pair<std::string, FeatureTier>> records;
+  for (const auto& p : providers) records.emplace_back(p->providerID(), p->featureTier());
+  EXPECT_EQ(records, (std::vector<std::pair<std::string, FeatureTier>>{{"bookends", FeatureTier::beta},
+                                                                      {"time-server", FeatureTier::beta},
+                                                                      {"contacts", FeatureTier::dev},
+                                                                      {"calendar", FeatureTier::dev}}));
+  // Each answers only its own tools.
+  for (const char* tool : {"bookends", "time_now", "contacts", "calendar"}) {
+    int accepting = 0;
+    for (const auto& p : providers) accepting += p->canHandle(tool) ? 1 : 0;
+    EXPECT_EQ(accepting, 1) << tool;
+  }
+}
+
+}  // namespace
+}  // namespace qd
