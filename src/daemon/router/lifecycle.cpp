@@ -6,6 +6,7 @@
 #include "daemon/core/unix_socket_server.h"
 #include "daemon/health/daemon_health.h"
 #include "daemon/logging/logger.h"
+#include "daemon/mcp/mcp_client.h"
 #include "daemon/queue/request_queue.h"
 #include "daemon/router/provider_list.h"
 #include "daemon/router/router.h"
@@ -113,7 +114,7 @@ void TinderboxDaemon::refreshToolCatalog() {
   discoveredTools_.insert(discoveredTools_.end(), providers.begin(), providers.end());
 }
 
-asio::awaitable<void> TinderboxDaemon::setTinderboxProviderClient(std::shared_ptr<void> client) {
+asio::awaitable<void> TinderboxDaemon::setTinderboxProviderClient(std::shared_ptr<MCPClient> client) {
   tinderboxClient_ = std::move(client);
   co_await syncTinderboxOperationsIntoCatalog();
 }

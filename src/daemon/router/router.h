@@ -55,6 +55,7 @@
 namespace qd {
 
 class DaemonHealth;
+class MCPClient;
 class RequestQueue;
 class UnixSocketServer;
 
@@ -122,7 +123,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
 
   // The note-app connection attaches here once it exists; until then both do only the
   // catalog refresh.
-  asio::awaitable<void> setTinderboxProviderClient(std::shared_ptr<void> client);
+  asio::awaitable<void> setTinderboxProviderClient(std::shared_ptr<MCPClient> client);
   asio::awaitable<void> syncTinderboxOperationsIntoCatalog();
   void refreshToolCatalog();
 
@@ -139,8 +140,6 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   std::filesystem::path authLogPath() const;
 
  private:
-  friend struct DaemonTestAccess;
-
   TinderboxDaemon(asio::any_io_executor executor, const Configuration& configuration);
 
   // lifecycle.cpp
@@ -208,7 +207,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   ToolProviderRegistry providerRegistry_;
 
   // The note-app client once attached (its own issue); none until then.
-  std::shared_ptr<void> tinderboxClient_;
+  std::shared_ptr<MCPClient> tinderboxClient_;
   bool hasSupervisor_ = false;
 
   std::vector<MCPTool> discoveredTools_;
