@@ -143,7 +143,7 @@ asio::awaitable<Json> TinderboxDaemon::dispatchMethod(std::string clientId, Requ
 
 asio::awaitable<Json> TinderboxDaemon::handleListTools(std::string clientId) {
   Json tools = Json::array();
-  for (const ExternalToolBinding& binding : externalToolBindings(policyFilteredTools(clientId))) {
+  for (const ExternalToolBinding& binding : exposedBindings(clientId)) {
     try {
       Json encoded = binding.externalTool.toJson();
       if (!encoded.is_object()) {
@@ -165,10 +165,10 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   Json requested = Json::object();
   if (auto found = params.find("arguments"); found != params.end() && found->is_object()) requested = *found;
 
-  std::optional<ExternalToolBinding> binding;
-  for (ExternalToolBinding& candidate : externalToolBindings(policyFilteredTools(clientId))) {
+  const ExternalToolBinding* binding = nullptr;
+  for (const ExternalToolBinding& candidate : exposedBindings(clientId)) {
     if (candidate.externalTool.name == *name) {
-      binding = std::move(candidate);
+      binding = &candidate;
       break;
     }
   }
@@ -184,6 +184,7 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   const bool readOnly = isReadOnlyOperation(operationName);
 
   std::shared_ptr<TinderboxDaemon> self = shared_from_this();
+  // The binding may not outlive a catalog refresh during the call: copy what it names.
   std::function<asio::awaitable<SendableData>()> work = [self, clientId, toolName = binding->internalName,
                                                          arguments]() {
     return self->runQueuedCall(clientId, toolName, arguments);

@@ -14,6 +14,11 @@ std::vector<MCPTool> TinderboxDaemon::policyFilteredTools(const std::string& cli
   return discoveredTools_;
 }
 
+const std::vector<ExternalToolBinding>& TinderboxDaemon::exposedBindings(const std::string& clientId) const {
+  (void)clientId;  // every client sees the whole catalog until the access policy filters it
+  return exposedBindings_;
+}
+
 void TinderboxDaemon::validateToolAccess(const std::string& clientId, const std::string& toolName,
                                          const Json& arguments) const {
   // Everything offered passes until the access policy decides per category and agent.

@@ -112,6 +112,7 @@ void TinderboxDaemon::refreshToolCatalog() {
   for (const MCPTool& tool : helpers) enabledHelperToolNames_.insert(tool.name);
   discoveredTools_ = std::move(helpers);
   discoveredTools_.insert(discoveredTools_.end(), providers.begin(), providers.end());
+  exposedBindings_ = externalToolBindings(discoveredTools_);
 }
 
 asio::awaitable<void> TinderboxDaemon::setTinderboxProviderClient(std::shared_ptr<MCPClient> client) {

@@ -159,6 +159,9 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // exposure.cpp
   std::vector<MCPTool> policyFilteredTools(const std::string& clientId) const;
   std::vector<ExternalToolBinding> externalToolBindings(const std::vector<MCPTool>& tools) const;
+  // The bindings of what this client may see: externalToolBindings(policyFilteredTools()),
+  // kept from the last catalog build while no policy narrows them per client.
+  const std::vector<ExternalToolBinding>& exposedBindings(const std::string& clientId) const;
   void validateToolAccess(const std::string& clientId, const std::string& toolName, const Json& arguments) const;
   static std::string resolveOperationName(const std::string& toolName, const Json& arguments);
 
@@ -211,6 +214,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   bool hasSupervisor_ = false;
 
   std::vector<MCPTool> discoveredTools_;
+  std::vector<ExternalToolBinding> exposedBindings_;
   std::set<std::string, std::less<>> enabledHelperToolNames_;
   bool isRunning_ = false;
   const std::chrono::system_clock::time_point startTime_;

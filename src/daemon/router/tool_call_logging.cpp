@@ -6,7 +6,7 @@
 namespace qd {
 
 void TinderboxDaemon::logToolCall(const ToolCallLogContext& context) {
-  const ToolSettings settings = toolSettingsStore_.current();
+  const ToolSettings& settings = toolSettingsStore_.currentRef();
   if (!settings.enableToolCallLogging || !settings.logToolCallsToFile) return;
   const ToolCallRecord record =
       ToolCallRecord::make(std::chrono::system_clock::now(), context.clientId,

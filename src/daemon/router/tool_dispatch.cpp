@@ -2,6 +2,7 @@
 // helper tools, and the entry of the grouped note-app tools.
 
 #include <algorithm>
+#include <set>
 
 #include "daemon/core/daemon_error.h"
 #include "daemon/router/router.h"
@@ -13,10 +14,13 @@ namespace qd {
 namespace {
 
 bool isHelperToolName(std::string_view name) {
-  for (const MCPTool& tool : TinderboxDaemon::allHelperTools()) {
-    if (tool.name == name) return true;
-  }
-  return false;
+  // The definitions never change; their names are read on every call.
+  static const std::set<std::string, std::less<>> names = [] {
+    std::set<std::string, std::less<>> all;
+    for (const MCPTool& tool : TinderboxDaemon::allHelperTools()) all.insert(tool.name);
+    return all;
+  }();
+  return names.contains(name);
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -38,7 +42,7 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleHelperTool(std::stri
 }
 
 void TinderboxDaemon::ensureFeatureEnabled(const std::string& toolName) const {
-  const ToolSettings settings = toolSettingsStore_.current();
+  const ToolSettings& settings = toolSettingsStore_.currentRef();
   struct Row {
     std::vector<std::string_view> tools;
     bool enabled;
