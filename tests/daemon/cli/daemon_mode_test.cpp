@@ -97,7 +97,9 @@ TEST_F(DaemonModeTest, AKilledDaemonLeavesNothingThatStopsTheNextStart) {
   daemon_.startAndWait();
   test::SocketLineClient client(daemon_.socketPath());
   EXPECT_EQ(request(client, R"({"method":"initialize","_requestId":9})")["_requestId"], 9);
+  // A second signal during the shutdown changes nothing: still an orderly end.
   daemon_.signal(SIGINT);
+  daemon_.signal(SIGTERM);
   EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
 }
 
