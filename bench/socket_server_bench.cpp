@@ -35,98 +35,20 @@
 #include "daemon/core/unix_socket_server.h"
 #include "daemon/runtime/io_thread.h"
 #include "daemon/runtime/unique_fd.h"
+#include "socket_bench_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using asio::local::stream_protocol;
+using qd::bench::Result;
+using qd::bench::stream_protocol;
 
 // About the size of a call_tool request line.
 const std::string kLine =
     R"({"method":"call_tool","params":{"name":"time_now","arguments":{"timezone":"UTC"}},"_requestId":12345})"
     "\n";
 
-struct Result {
-  double perSecond = 0, p50us = 0, p99us = 0;
-};
-
-qd::UniqueFd connectTo(const std::string& path) {
-  qd::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    std::perror("connect");
-    std::exit(1);
-  }
-  return fd;
-}
-
-// One client: `trips` times a line out and its answer back, each round trip timed.
-void runClient(const std::string& path, int trips, std::shared_future<void> go, std::vector<double>* micros) {
-  qd::UniqueFd fd = connectTo(path);
-  std::array<char, 4096> buffer;
-  micros->reserve(trips);
-  go.wait();
-  for (int i = 0; i < trips; ++i) {
-    const auto start = Clock::now();
-    if (::write(fd.get(), kLine.data(), kLine.size()) != static_cast<ssize_t>(kLine.size())) std::abort();
-    std::size_t received = 0;
-    while (received < kLine.size()) {
-      const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-      if (n <= 0) {
-        std::fprintf(stderr, "server closed the connection after %d round trips\n", i);
-        std::exit(1);
-      }
-      received += static_cast<std::size_t>(n);
-    }
-    micros->push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-  }
-}
-
 Result measure(const std::string& path, int clients, int trips) {
-  std::promise<void> start;
-  std::shared_future<void> go = start.get_future().share();
-  std::vector<std::vector<double>> micros(clients);
-  std::vector<std::thread> threads;
-  for (int c = 0; c < clients; ++c) threads.emplace_back(runClient, path, trips, go, &micros[c]);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // every client connected and accepted
-  const auto begin = Clock::now();
-  start.set_value();
-  for (auto& t : threads) t.join();
-  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-  std::vector<double> all;
-  for (auto& m : micros) all.insert(all.end(), m.begin(), m.end());
-  std::sort(all.begin(), all.end());
-  return {static_cast<double>(all.size()) / seconds, all[all.size() / 2], all[all.size() * 99 / 100]};
-}
-
-// The floor: every byte read is written back, one connection per coroutine.
-asio::awaitable<void> echoConnection(stream_protocol::socket socket) {
-  std::vector<char> buffer(65536);
-  socket.non_blocking(true);
-  for (;;) {
-    std::error_code ec;
-    const ssize_t n = ::recv(socket.native_handle(), buffer.data(), buffer.size(), 0);
-    if (n == 0) co_return;
-    if (n < 0) {
-      if (errno != EAGAIN) co_return;
-      co_await socket.async_wait(stream_protocol::socket::wait_read, asio::redirect_error(asio::use_awaitable, ec));
-      if (ec) co_return;
-      continue;
-    }
-    co_await asio::async_write(socket, asio::buffer(buffer.data(), n), asio::redirect_error(asio::use_awaitable, ec));
-    if (ec) co_return;
-  }
-}
-
-asio::awaitable<void> echoAccept(std::shared_ptr<stream_protocol::acceptor> acceptor) {
-  for (;;) {
-    std::error_code ec;
-    stream_protocol::socket socket = co_await acceptor->async_accept(asio::redirect_error(asio::use_awaitable, ec));
-    if (ec) co_return;
-    asio::co_spawn(acceptor->get_executor(), echoConnection(std::move(socket)), asio::detached);
-  }
+  return qd::bench::measure(path, clients, trips, [](int) { return kLine; });
 }
 
 asio::awaitable<std::optional<std::string>> answerWithLine(std::string line) { co_return line; }
@@ -165,7 +87,7 @@ int main(int argc, char** argv) {
 
   qd::IoThread echoIo;
   auto acceptor = std::make_shared<stream_protocol::acceptor>(echoIo.context(), stream_protocol::endpoint(echoPath));
-  asio::co_spawn(echoIo.executor(), echoAccept(acceptor), asio::detached);
+  asio::co_spawn(echoIo.executor(), qd::bench::echoAccept(acceptor), asio::detached);
 
   std::printf("%d round trips per client, line of %zu bytes\n\n", trips, kLine.size());
   std::printf("%-8s %-22s %14s %9s %9s\n", "clients", "server", "lines/s", "p50 us", "p99 us");

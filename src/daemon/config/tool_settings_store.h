@@ -30,6 +30,8 @@ class ToolSettingsStore {
   void save(const ToolSettings& settings);
 
   ToolSettings current() const { return cached_; }
+  // The same without a copy, for readers on every call; valid until the next save or load.
+  const ToolSettings& currentRef() const { return cached_; }
   bool isEnabled(std::string_view toolName) const { return cached_.isEnabled(toolName); }
 
  private:

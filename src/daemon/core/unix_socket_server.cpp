@@ -105,17 +105,29 @@ void UnixSocketServer::start() {
   UniqueFd listener = openListeningSocket(socketPath_);
   struct stat bound {};
   if (::stat(socketPath_.c_str(), &bound) == 0) boundFile_ = std::make_pair(bound.st_dev, bound.st_ino);
+
+  // The file was created 0600 already; this keeps a umask that removed our own bits from
+  // leaving it unusable, and fails start-up loudly if the mode cannot be set. A failure
+  // leaves nothing half-started behind: no file, no recorded acceptor, so a later start()
+  // begins afresh instead of returning early without an accept loop.
+  try {
+    if (options_.setSocketFileMode) {
+      options_.setSocketFileMode(socketPath_);
+    } else {
+      std::filesystem::permissions(socketPath_,
+                                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::replace);
+    }
+  } catch (...) {
+    removeOwnSocketFile();
+    throw;
+  }
+  Logger::debug(kComponent, "Set socket permissions", {{"permissions", "0600"}});
+
   auto acceptor = std::make_shared<Acceptor>(executor_);
   acceptor->assign(asio::local::stream_protocol(), listener.get());
   listener.release();
   acceptor_ = acceptor;
-
-  // The file was created 0600 already; this keeps a umask that removed our own bits from
-  // leaving it unusable, and fails start-up loudly if the mode cannot be set.
-  std::filesystem::permissions(socketPath_,
-                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::replace);
-  Logger::debug(kComponent, "Set socket permissions", {{"permissions", "0600"}});
 
   acceptTask_ = CancellableTask::make();
   acceptTask_->start(executor_, acceptLoop(weak_from_this(), acceptor, acceptTask_), kComponent, "accept");

@@ -46,6 +46,9 @@ struct SocketServerOptions {
   // non-blocking descriptor, or -1 with errno set. Empty: accept4(2). Tests stand in
   // here for refusals of the kernel that cannot be caused safely in a test program.
   std::function<int(int listenFd)> acceptConnection;
+  // Gives the bound socket file its owner-only mode; throws when it cannot. Empty:
+  // std::filesystem::permissions. Tests stand in here for a file system that refuses.
+  std::function<void(const std::string& socketPath)> setSocketFileMode;
 
   static SocketServerOptions from(const Configuration& configuration);
 };

@@ -12,19 +12,12 @@
 #include "daemon/mcp/mcp_error.h"
 #include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/coroutine_helpers.h"
+#include "daemon/utilities/durations.h"
 
 namespace qd {
 namespace {
 
 constexpr const char* component = "MCPClient";
-
-// Seconds to a timer duration: truncated to whole nanoseconds; negative or NaN is 0, and
-// anything beyond a century is a century (the timer would overflow otherwise).
-std::chrono::nanoseconds requestTimeout(double seconds) {
-  if (!(seconds > 0)) return std::chrono::nanoseconds(0);
-  constexpr double maxNanoseconds = 100.0 * 365 * 24 * 3600 * 1e9;
-  return std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(seconds * 1e9, maxNanoseconds)));
-}
 
 // A list request's params: the cursor when one is given, else no params member at all.
 std::optional<Json> pagedParams(const std::optional<std::string>& cursor) {
@@ -70,7 +63,7 @@ asio::awaitable<Json> MCPClient::sendRequest(std::string method, std::optional<J
   const std::string key = std::to_string(id);
   auto self = shared_from_this();
   auto continuation = std::make_shared<OneShot<Json>>(executor_);
-  auto timer = std::make_shared<asio::steady_timer>(executor_, requestTimeout(seconds));
+  auto timer = std::make_shared<asio::steady_timer>(executor_, timeoutFromSeconds(seconds));
   timer->async_wait([self, key, method](std::error_code ec) {
     if (!ec) self->handleTimeout(key, method);
   });

@@ -7,6 +7,7 @@
 
 #include "daemon/logging/logger.h"
 #include "daemon/runtime/coroutine_helpers.h"
+#include "daemon/utilities/durations.h"
 
 namespace qd {
 namespace {
@@ -132,7 +133,7 @@ asio::awaitable<void> RequestQueue::executeRequest(QueuedRequest request, bool i
       result = co_await request.execute();
     } else {
       std::optional<std::any> finished =
-          co_await withTimeout(request.execute(), std::chrono::milliseconds(*request.timeoutMs));
+          co_await withTimeout(request.execute(), timeoutFromMilliseconds(*request.timeoutMs));
       if (!finished) throw QueueError::requestTimedOut(request.id, *request.timeoutMs, TimeoutLayer::queue);
       result = std::move(*finished);
     }
@@ -194,7 +195,7 @@ asio::awaitable<void> RequestQueue::drain(std::int64_t timeoutMs) {
   }
   auto waiter = std::make_shared<OneShot<std::monostate>>(executor_);
   drainContinuations_.push_back(waiter);
-  co_await withTimeout(waiter->wait(), std::chrono::milliseconds(std::max<std::int64_t>(0, timeoutMs)));
+  co_await withTimeout(waiter->wait(), timeoutFromMilliseconds(timeoutMs));
   Logger::info(kComponent, "Queue drained", {{"remainingRequests", queue_.size()}});
 }
 

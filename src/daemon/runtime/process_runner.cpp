@@ -18,6 +18,7 @@
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/collect_output.h"
 #include "daemon/runtime/text_trim.h"
+#include "daemon/utilities/durations.h"
 #include "daemon/utilities/unicode_text.h"
 
 namespace qd {
@@ -79,13 +80,6 @@ std::string decodeTrimmed(const std::string& bytes) {
   return trimWhitespaceAndNewlines(bytes);
 }
 
-std::chrono::steady_clock::duration timeoutDuration(double seconds) {
-  if (!(seconds > 0)) return std::chrono::steady_clock::duration::zero();
-  constexpr double maxSeconds = 100.0 * 365 * 24 * 3600;  // far beyond any run, far from overflow
-  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(std::min(seconds, maxSeconds)));
-}
-
 std::string wholeSeconds(double seconds) {
   if (!std::isfinite(seconds)) return seconds > 0 ? "inf" : "0";
   return std::to_string(static_cast<long long>(std::trunc(std::clamp(seconds, -9.0e18, 9.0e18))));
@@ -112,7 +106,7 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     throw ProcessRunnerError(errorDomain, 1, failureDescription + ": " + e.description());
   }
 
-  const auto deadline = std::chrono::steady_clock::now() + timeoutDuration(timeoutSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + timeoutFromSeconds(timeoutSeconds);
   CollectedOutput output = collectUntilExit(*child, deadline);
   if (output.timedOut) {
     child->signalGroup(SIGTERM);

@@ -49,6 +49,7 @@ class ServerFixture : public ::testing::Test {
     o.clock = &clock;
     o.environment = platform::Environment{{"HOME", dir}};
     o.acceptConnection = acceptConnection;
+    o.setSocketFileMode = setSocketFileMode;
     return o;
   }
 
@@ -116,6 +117,7 @@ class ServerFixture : public ::testing::Test {
   ManualClock clock;
   std::int64_t rateLimit = 1000;
   std::function<int(int)> acceptConnection;  // empty: the real accept
+  std::function<void(const std::string&)> setSocketFileMode;  // empty: the real chmod
   test::TempDir temp{"core"};
   std::string dir = temp.string();
   std::string socketPath;

@@ -310,6 +310,24 @@ TEST_F(UnixSocketServerTest, SocketFileIsOwnerOnlyFromItsCreationWhateverTheUmas
   ::unlink(socketPath.c_str());
 }
 
+TEST_F(UnixSocketServerTest, AStartThatCannotSetTheModeLeavesNothingAndTheNextStartServes) {
+  int attempts = 0;
+  setSocketFileMode = [&attempts](const std::string& path) {
+    if (++attempts == 1) {
+      throw std::filesystem::filesystem_error("chmod", path, std::make_error_code(std::errc::operation_not_permitted));
+    }
+  };
+  makeServer();
+  EXPECT_THROW(server->start(), std::filesystem::filesystem_error);
+  EXPECT_FALSE(server->isListening());
+  EXPECT_FALSE(test::exists(socketPath));
+  server->start();
+  installHandlers();
+  SocketPeer peer(io, socketPath);
+  peer.write("served\n");
+  EXPECT_EQ(peer.readLine(), "re:served");
+}
+
 TEST_F(UnixSocketServerTest, StaleSocketFileIsReplaced) {
   { UniqueFd leftover = openListeningSocket(socketPath); }  // closed, its file left behind
   ASSERT_TRUE(test::exists(socketPath));

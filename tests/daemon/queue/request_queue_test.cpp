@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/detached.hpp>
 #include <asio/io_context.hpp>
@@ -173,6 +175,14 @@ TEST_F(RequestQueueTest, StatisticsCoverTheLastHundredRequests) {
   EXPECT_EQ(status.errorRate, 0.25);
   EXPECT_EQ(status.totalFailed, 1);
   EXPECT_EQ(status.totalProcessed, 3);
+}
+
+TEST_F(RequestQueueTest, HugeTimeoutsMeanAVeryLongWaitNotAnOverflow) {
+  const std::int64_t huge = std::numeric_limits<std::int64_t>::max();
+  auto call = submit("huge", false, huge, milliseconds(1), 4);
+  runUntil([&] { return call->done; });
+  EXPECT_EQ(call->value, 4);
+  test::runAwaitable(io, queue->drain(huge));
 }
 
 TEST_F(RequestQueueTest, DrainOnAnIdleQueueRefusesLaterRequests) {

@@ -1,0 +1,121 @@
+// Which handler answers a helper tool, an "agents" or "workstreams" operation, or an
+// operation of a grouped note-app tool. The routers answer only their fixed texts
+// themselves; a handler whose module is not part of the daemon yet refuses the call with a
+// DaemonError rather than pretend it ran.
+
+#include "daemon/core/daemon_error.h"
+#include "daemon/router/router.h"
+#include "daemon/router/router_internal.h"
+
+namespace qd {
+namespace router {
+
+void notAvailableYet(const std::string& what) {
+  throw DaemonError::invalidParameter(what + " is not available in this daemon yet");
+}
+
+}  // namespace router
+
+namespace {
+
+// The note-app operations need a connected note app; this daemon never connects one yet.
+[[noreturn]] void needsNoteApp() { throw DaemonError::notConnected(); }
+
+bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+  for (std::string_view candidate : names) {
+    if (candidate == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreStatusHelperTool(std::string clientId,
+                                                                                 std::string toolName, Json arguments) {
+  if (toolName == "health_check") co_return co_await handleHealthCheck();
+  if (toolName == "daemon_self_check") co_return co_await handleDaemonSelfCheck(std::move(arguments));
+  if (toolName == "identify") co_return co_await handleIdentify(std::move(clientId), std::move(arguments));
+  if (toolName == "agents") co_return co_await handleAgentsUnifiedTool(std::move(clientId), std::move(arguments));
+  co_return std::nullopt;
+}
+
+asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreHelperTool(std::string clientId, std::string toolName,
+                                                                           Json arguments) {
+  std::optional<Json> status = co_await handleCoreStatusHelperTool(clientId, toolName, std::move(arguments));
+  if (status) co_return status;
+  if (toolName == "notify") router::notAvailableYet("notify");
+  if (toolName == "log_message") router::notAvailableYet("log_message");
+  if (toolName == "print_document") router::notAvailableYet("print_document");
+  if (toolName == "sync_claude_hook") router::notAvailableYet("sync_claude_hook");
+  co_return std::nullopt;
+}
+
+asio::awaitable<std::optional<Json>> TinderboxDaemon::handleWorkTrackingHelperTool(std::string clientId,
+                                                                                   std::string toolName,
+                                                                                   Json arguments) {
+  (void)clientId;
+  if (toolName == "tasks") router::notAvailableYet("tasks");
+  if (toolName == "workstreams") co_return co_await handleWorkstreamsUnifiedTool(std::move(arguments));
+  if (toolName == "jobs") router::notAvailableYet("jobs");
+  co_return std::nullopt;
+}
+
+asio::awaitable<Json> TinderboxDaemon::handleAgentsUnifiedTool(std::string clientId, Json arguments) {
+  (void)clientId;
+  std::optional<std::string> operation = router::stringMember(arguments, "operation");
+  if (!operation) throw DaemonError::missingParameter("operation");
+  const std::string& op = *operation;  // used as given: " help" is unknown
+  // Identity operations, then task operations, then messaging, in the order they are tested.
+  if (isOneOf(op, {"register", "whoami"})) router::notAvailableYet("agents " + op);
+  if (isOneOf(op, {"bootstrap", "create_subagent", "list_subagents"})) {
+    co_return router::textResult("Operation '" + op + "' removed \u2014 use Claude Code for agent management.");
+  }
+  if (op == "list") router::notAvailableYet("agents list");
+  if (isOneOf(op, {"start_task", "update_task", "complete_task", "list_tasks"})) {
+    router::notAvailableYet("agents " + op);
+  }
+  if (op == "help") {
+    co_return router::textResult(
+        "Operations: help, register, whoami, list, message, check_messages, quit, start_task, update_task, "
+        "complete_task, list_tasks");
+  }
+  if (isOneOf(op, {"message", "check_messages", "quit"})) router::notAvailableYet("agents " + op);
+  throw DaemonError::invalidParameter("Unknown agents operation: " + op);
+}
+
+asio::awaitable<Json> TinderboxDaemon::handleWorkstreamsUnifiedTool(Json arguments) {
+  std::optional<std::string> operation = router::stringMember(arguments, "operation");
+  if (!operation) throw DaemonError::missingParameter("operation");
+  if (isOneOf(*operation, {"start", "update", "complete", "list"})) router::notAvailableYet("workstreams " + *operation);
+  throw DaemonError::invalidParameter("Unknown workstreams operation: " + *operation);
+  co_return Json();
+}
+
+asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxNavigationOp(std::string operation,
+                                                                                  Json arguments) {
+  (void)arguments;
+  if (isOneOf(operation, {"build_tinderbox_note_url", "open_tinderbox_url", "navigate_to_note",
+                          "navigate_to_note_view", "set_tinderbox_view", "copy_tinderbox_view",
+                          "select_tinderbox_note", "note_exists"})) {
+    needsNoteApp();
+  }
+  co_return std::nullopt;
+}
+
+asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxDocumentOp(std::string operation,
+                                                                                Json arguments) {
+  (void)arguments;
+  if (isOneOf(operation, {"open_tinderbox_document", "save_tinderbox_document", "close_tinderbox_document",
+                          "list_tinderbox_windows", "delete_note"})) {
+    needsNoteApp();
+  }
+  co_return std::nullopt;
+}
+
+asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxExportOp(std::string operation, Json arguments) {
+  (void)arguments;
+  if (isOneOf(operation, {"export_document", "export_note", "print_note"})) needsNoteApp();
+  co_return std::nullopt;
+}
+
+}  // namespace qd

@@ -1,0 +1,224 @@
+#pragma once
+
+// The daemon actor: owns every long-lived service of the router, starts and stops them in
+// a fixed order, answers every line of the socket protocol and routes each tool call to
+// the router's own helper tools or to the in-process providers.
+//
+// One object, several files, one job each:
+//   lifecycle.cpp          construction, start and shutdown order, the health callbacks
+//   instance_lock.cpp      one daemon per user (the flock on the application folder)
+//   dispatch.cpp           the socket methods, the road of a call, the error table
+//   json_normalizing.cpp   making a tool result JSON-safe
+//   exposure.cpp           which tools a client sees and may call (one seam for policy)
+//   helper_tools.cpp       the eleven helper tool definitions and what is offered
+//   tool_dispatch.cpp      helper then provider dispatch, the grouped note-app tools
+//   operation_routing.cpp  which handler answers a helper tool or an operation
+//   health_tools.cpp       health_check, daemon_self_check, the overall status
+//   identify.cpp           identify and auth.log
+//   tool_call_logging.cpp  the tool-call log line
+//   provider_list.cpp      the in-process providers, in their fixed order
+//
+// Lives on the daemon's io thread and is owned by a shared_ptr; the socket server's, the
+// health monitor's and background tasks' callbacks hold it weakly and give neutral answers
+// once it is gone.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
+
+#include "daemon/config/app_preferences_store.h"
+#include "daemon/config/configuration.h"
+#include "daemon/config/tool_settings_store.h"
+#include "daemon/core/client_process_info.h"
+#include "daemon/core/daemon_records.h"
+#include "daemon/core/tool_provider_registry.h"
+#include "daemon/health/health_data.h"
+#include "daemon/logging/tool_call_logger.h"
+#include "daemon/mcp/mcp_types.h"
+#include "daemon/messaging/notification_queue.h"
+#include "daemon/queue/queue_status.h"
+#include "daemon/router/instance_lock.h"
+#include "daemon/security/agent_secrets_store.h"
+#include "daemon/security/auth_rate_limiter.h"
+#include "daemon/utilities/json.h"
+
+namespace qd {
+
+class DaemonHealth;
+class MCPClient;
+class RequestQueue;
+class UnixSocketServer;
+
+// The request envelope of one socket line.
+struct RequestEnvelope {
+  std::optional<std::int64_t> requestId;
+  std::string method;
+  std::optional<Json> params;  // an object
+};
+
+// Decodes one request line. The JSON parser's own error passes through (text that is not
+// JSON, or nested deeper than the parser allows); a value that is not an object fails with
+// DaemonError invalidParameter "Invalid JSON", one without a string "method" with
+// missingParameter "method". "_requestId" counts only as an integer, "params" only as an
+// object.
+RequestEnvelope parseRequestEnvelope(std::string_view line);
+
+// The overall status from the queue's figures and the note-app supervisor: unhealthy
+// without a supervisor; degraded without a note-app process, with more than 50 waiting
+// calls, an average latency above 5000 ms or an error rate above 0.1; healthy otherwise.
+HealthStatus statusFrom(const QueueStatus& queue, bool hasSupervisor, bool hasTinderboxPid);
+
+// The fixed answer of "initialize".
+Json initializeResult();
+
+class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
+ public:
+  // The helper tools hidden in the release tier.
+  static const std::set<std::string, std::less<>>& releaseHiddenHelperTools();
+  // The eleven helper tool definitions, in their fixed order.
+  static std::vector<MCPTool> allHelperTools();
+  // "0h 0m 5s": whole seconds, hours not folded into days.
+  static std::string formatUptime(double seconds);
+
+  // Builds every service and reads the agent secrets file; starts nothing. `configuration`
+  // must outlive the daemon.
+  static std::shared_ptr<TinderboxDaemon> create(asio::any_io_executor executor, const Configuration& configuration);
+  ~TinderboxDaemon();
+  TinderboxDaemon(const TinderboxDaemon&) = delete;
+  TinderboxDaemon& operator=(const TinderboxDaemon&) = delete;
+
+  // The start sequence. Fails with the error of the step that failed: another daemon
+  // (HealthError), an unreadable health file, a socket that cannot be bound.
+  asio::awaitable<void> start();
+  // The shutdown sequence; does nothing unless running. Never fails.
+  asio::awaitable<void> shutdown();
+  bool isRunning() const { return isRunning_; }
+
+  // One socket line in, exactly one reply line out.
+  asio::awaitable<std::optional<std::string>> handleClientMessage(std::string clientId,
+                                                                  std::optional<ClientProcessInfo> clientProcessInfo,
+                                                                  std::string message);
+
+  // The overall status used by health_check and the health file.
+  asio::awaitable<HealthStatus> determineHealthStatus();
+
+  // Dispatch of one accepted call: the router's helper tools, then the providers. None
+  // means the name is not theirs.
+  asio::awaitable<std::optional<Json>> handleHelperTool(std::string clientId, std::string toolName, Json arguments);
+  asio::awaitable<std::optional<Json>> handleProviderTool(std::string clientId, std::string toolName, Json arguments);
+
+  // The helper and provider tools offered now (settings, tier, application availability).
+  std::vector<MCPTool> createHelperTools() const;
+  std::vector<MCPTool> createProviderTools() const;
+
+  // The note-app connection attaches here once it exists; until then both do only the
+  // catalog refresh.
+  asio::awaitable<void> setTinderboxProviderClient(std::shared_ptr<MCPClient> client);
+  asio::awaitable<void> syncTinderboxOperationsIntoCatalog();
+  void refreshToolCatalog();
+
+  // Seams for tests and for the modules that plug in later.
+  ToolProviderRegistry& providerRegistry() { return providerRegistry_; }
+  ToolSettingsStore& toolSettingsStore() { return toolSettingsStore_; }
+  NotificationQueue& notificationQueue() { return notificationQueue_; }
+  AgentSecretsStore& agentSecretsStore() { return agentSecretsStore_; }
+  AuthRateLimiter& authRateLimiter() { return authRateLimiter_; }
+  RequestQueue& requestQueue() { return *queue_; }
+  const std::vector<MCPTool>& discoveredTools() const { return discoveredTools_; }
+  const Configuration& configuration() const { return configuration_; }
+  // auth.log, in the logs folder.
+  std::filesystem::path authLogPath() const;
+
+ private:
+  TinderboxDaemon(asio::any_io_executor executor, const Configuration& configuration);
+
+  // lifecycle.cpp
+  void setupHealthMonitor();
+  void loadToolSettingsAndConfigureQueue();
+  void configureTinderboxConnection();
+  void installSocketHandlers();
+
+  // dispatch.cpp
+  asio::awaitable<Json> dispatchMethod(std::string clientId, RequestEnvelope envelope);
+  asio::awaitable<Json> handleListTools(std::string clientId);
+  asio::awaitable<Json> handleCallTool(std::string clientId, Json params);
+  asio::awaitable<SendableData> runQueuedCall(std::string clientId, std::string toolName, Json arguments);
+  std::string handleClientMessageError(const std::string& clientId, std::optional<std::int64_t> requestId,
+                                       const std::exception_ptr& error) const;
+
+  // exposure.cpp
+  std::vector<MCPTool> policyFilteredTools(const std::string& clientId) const;
+  std::vector<ExternalToolBinding> externalToolBindings(const std::vector<MCPTool>& tools) const;
+  // The bindings of what this client may see: externalToolBindings(policyFilteredTools()),
+  // kept from the last catalog build while no policy narrows them per client.
+  const std::vector<ExternalToolBinding>& exposedBindings(const std::string& clientId) const;
+  void validateToolAccess(const std::string& clientId, const std::string& toolName, const Json& arguments) const;
+  static std::string resolveOperationName(const std::string& toolName, const Json& arguments);
+
+  // tool_dispatch.cpp
+  void ensureFeatureEnabled(const std::string& toolName) const;
+  asio::awaitable<Json> handleUnifiedTbxEndpointTool(std::string toolName, Json arguments);
+
+  // operation_routing.cpp
+  asio::awaitable<std::optional<Json>> handleCoreHelperTool(std::string clientId, std::string toolName, Json arguments);
+  asio::awaitable<std::optional<Json>> handleCoreStatusHelperTool(std::string clientId, std::string toolName,
+                                                                  Json arguments);
+  asio::awaitable<std::optional<Json>> handleWorkTrackingHelperTool(std::string clientId, std::string toolName,
+                                                                    Json arguments);
+  asio::awaitable<Json> handleAgentsUnifiedTool(std::string clientId, Json arguments);
+  asio::awaitable<Json> handleWorkstreamsUnifiedTool(Json arguments);
+  asio::awaitable<std::optional<Json>> handleTinderboxNavigationOp(std::string operation, Json arguments);
+  asio::awaitable<std::optional<Json>> handleTinderboxDocumentOp(std::string operation, Json arguments);
+  asio::awaitable<std::optional<Json>> handleTinderboxExportOp(std::string operation, Json arguments);
+
+  // health_tools.cpp
+  asio::awaitable<Json> handleHealthCheck();
+  asio::awaitable<Json> handleDaemonSelfCheck(Json arguments);
+  asio::awaitable<bool> isTinderboxConnected();
+
+  // identify.cpp
+  asio::awaitable<Json> handleIdentify(std::string clientId, Json arguments);
+  void logAuthAttempt(bool success, const std::string& message) const;
+
+  // tool_call_logging.cpp
+  void logToolCall(const ToolCallLogContext& context);
+
+  asio::any_io_executor executor_;
+  const Configuration& configuration_;
+  InstanceLock instanceLock_;
+
+  // The services, in the order they are built.
+  std::shared_ptr<RequestQueue> queue_;
+  std::shared_ptr<UnixSocketServer> socketServer_;
+  std::shared_ptr<DaemonHealth> healthMonitor_;
+  NotificationQueue notificationQueue_;
+  ToolSettingsStore toolSettingsStore_;
+  AppPreferencesStore appPreferencesStore_;
+  ToolCallLogger toolCallLogger_;
+  AuthRateLimiter authRateLimiter_;
+  AgentSecretsStore agentSecretsStore_;
+  ToolProviderRegistry providerRegistry_;
+
+  // The note-app client once attached (its own issue); none until then.
+  std::shared_ptr<MCPClient> tinderboxClient_;
+  bool hasSupervisor_ = false;
+
+  std::vector<MCPTool> discoveredTools_;
+  std::vector<ExternalToolBinding> exposedBindings_;
+  std::set<std::string, std::less<>> enabledHelperToolNames_;
+  bool isRunning_ = false;
+  const std::chrono::system_clock::time_point startTime_;
+  const std::chrono::steady_clock::time_point startInstant_;
+};
+
+}  // namespace qd

@@ -1,0 +1,107 @@
+// The real daemon program, started in a temporary HOME and driven over its socket.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "daemon/utilities/json.h"
+#include "support/daemon_process.h"
+#include "support/temp_dir.h"
+
+namespace qd {
+namespace {
+
+Json request(test::SocketLineClient& client, const std::string& line) {
+  std::optional<std::string> reply = client.request(line);
+  EXPECT_TRUE(reply) << "no reply to " << line;
+  return parseJson(reply.value_or("null"));
+}
+
+std::string toolText(const Json& reply) { return reply.at("content").at(0).at("text").get<std::string>(); }
+
+class DaemonModeTest : public ::testing::Test {
+ protected:
+  test::TempDir home_{"daemon"};
+  test::DaemonProcess daemon_{home_.path()};
+};
+
+TEST_F(DaemonModeTest, AnswersOverItsSocketAndStopsCleanlyOnSigterm) {
+  daemon_.startAndWait();
+  struct stat info {};
+  ASSERT_EQ(::stat(daemon_.socketPath().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  test::SocketLineClient client(daemon_.socketPath());
+  EXPECT_EQ(request(client, R"({"method":"initialize","_requestId":0})")["serverInfo"]["name"], "quarvel-toolbox");
+  Json tools = request(client, R"({"method":"list_tools","_requestId":1})");
+  EXPECT_EQ(tools["_requestId"], 1);
+  ASSERT_GE(tools["tools"].size(), 2u);
+  EXPECT_EQ(tools["tools"][0]["name"], "health_check");
+  Json health = request(client, R"({"method":"call_tool","params":{"name":"health_check"},"_requestId":2})");
+  EXPECT_EQ(health["_requestId"], 2);
+  EXPECT_NE(toolText(health).find(R"("status": "unhealthy")"), std::string::npos) << health;
+  EXPECT_NE(toolText(health).find(R"("connectedClients": 1)"), std::string::npos) << health;
+  Json check = request(client, R"({"method":"call_tool","params":{"name":"daemon_self_check"},"_requestId":3})");
+  EXPECT_NE(toolText(check).find(R"("isRunning": true)"), std::string::npos) << check;
+  EXPECT_NE(toolText(check).find(R"("socketExists": true)"), std::string::npos) << check;
+  EXPECT_EQ(request(client, "hello"), Json({{"error", "Internal error"}}));
+
+  daemon_.signal(SIGTERM);
+  EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+  EXPECT_FALSE(std::filesystem::exists(daemon_.socketPath()));
+  const Json record = parseJson(test::DaemonProcess::readFile(daemon_.configuration().healthFilePath()));
+  EXPECT_EQ(record["status"], "unhealthy");
+}
+
+TEST_F(DaemonModeTest, ServesConnectionsSideBySideAndEachInOrder) {
+  daemon_.startAndWait();
+  test::SocketLineClient first(daemon_.socketPath());
+  test::SocketLineClient second(daemon_.socketPath());
+  // Three requests in one burst on one connection, answered in the order sent.
+  first.sendRaw("{\"method\":\"initialize\",\"_requestId\":1}\r\n{\"method\":\"list_tools\",\"_requestId\":2}\n"
+                "{\"method\":\"call_tool\",\"params\":{\"name\":\"health_check\"},\"_requestId\":3}\n");
+  second.sendLine(R"({"method":"call_tool","params":{"name":"daemon_self_check"},"_requestId":40})");
+  EXPECT_EQ(parseJson(second.readLine().value_or("null"))["_requestId"], 40);
+  for (int id = 1; id <= 3; ++id) EXPECT_EQ(parseJson(first.readLine().value_or("null"))["_requestId"], id);
+  const std::string health = toolText(request(second, R"({"method":"call_tool","params":{"name":"health_check"}})"));
+  EXPECT_NE(health.find(R"("connectedClients": 2)"), std::string::npos) << health;
+}
+
+TEST_F(DaemonModeTest, ASecondDaemonIsRefusedAndTouchesNothing) {
+  daemon_.startAndWait();
+  const pid_t firstPid = daemon_.pid();
+  struct stat before {};
+  ASSERT_EQ(::stat(daemon_.socketPath().c_str(), &before), 0);
+
+  test::DaemonProcess second(home_.path());
+  second.start();
+  EXPECT_EQ(second.waitForExit(), 1);
+  EXPECT_EQ(second.stdoutText(), "Error: Daemon already running with PID " + std::to_string(firstPid) +
+                                     ". Stop it first or remove stale files at " +
+                                     second.configuration().appSupportDir().string() + "\n");
+
+  struct stat after {};
+  ASSERT_EQ(::stat(daemon_.socketPath().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  test::SocketLineClient client(daemon_.socketPath());
+  EXPECT_EQ(request(client, R"({"method":"initialize","_requestId":5})")["_requestId"], 5);
+}
+
+TEST_F(DaemonModeTest, AKilledDaemonLeavesNothingThatStopsTheNextStart) {
+  daemon_.startAndWait();
+  daemon_.signal(SIGKILL);
+  EXPECT_EQ(daemon_.waitForExit(), 128 + SIGKILL);
+  ASSERT_TRUE(std::filesystem::exists(daemon_.socketPath()));  // left behind
+
+  daemon_.startAndWait();
+  test::SocketLineClient client(daemon_.socketPath());
+  EXPECT_EQ(request(client, R"({"method":"initialize","_requestId":9})")["_requestId"], 9);
+  // A second signal during the shutdown changes nothing: still an orderly end.
+  daemon_.signal(SIGINT);
+  daemon_.signal(SIGTERM);
+  EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+}
+
+}  // namespace
+}  // namespace qd
