@@ -40,6 +40,7 @@
 #include "daemon/config/configuration.h"
 #include "daemon/config/tool_settings_store.h"
 #include "daemon/core/client_process_info.h"
+#include "daemon/core/coordination_context.h"
 #include "daemon/core/daemon_records.h"
 #include "daemon/core/tool_provider_registry.h"
 #include "daemon/health/health_data.h"
@@ -47,6 +48,7 @@
 #include "daemon/mcp/mcp_types.h"
 #include "daemon/messaging/notification_queue.h"
 #include "daemon/queue/queue_status.h"
+#include "daemon/router/daemon_note_app_client.h"
 #include "daemon/router/instance_lock.h"
 #include "daemon/security/agent_secrets_store.h"
 #include "daemon/security/auth_rate_limiter.h"
@@ -212,6 +214,10 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // The note-app client once attached (its own issue); none until then.
   std::shared_ptr<MCPClient> tinderboxClient_;
   bool hasSupervisor_ = false;
+  // What the journal writers and coordination tools see of the note app, and the state
+  // they keep for the daemon's life (containers known, title counters, mirror locks).
+  DaemonNoteAppClient noteApp_{tinderboxClient_};
+  NoteJournalState journal_;
 
   std::vector<MCPTool> discoveredTools_;
   std::vector<ExternalToolBinding> exposedBindings_;
