@@ -46,6 +46,14 @@ struct SocketServerOptions {
   // non-blocking descriptor, or -1 with errno set. Empty: accept4(2). Tests stand in
   // here for refusals of the kernel that cannot be caused safely in a test program.
   std::function<int(int listenFd)> acceptConnection;
+  // Decides, right after accept and before anything is read, whether the peer on this
+  // descriptor may stay; false closes it at once (the hook logs its reason). Empty: every
+  // peer stays.
+  std::function<bool(int clientFd)> admitConnection;
+  // Lets a connection have several lines in flight: each line is answered by a task of its
+  // own and its reply is written when it is ready, so replies may overtake each other (the
+  // protocol must name which request a reply answers). Off: one line at a time, in order.
+  bool concurrentLines = false;
 
   static SocketServerOptions from(const Configuration& configuration);
 };
@@ -107,6 +115,9 @@ class UnixSocketServer : public std::enable_shared_from_this<UnixSocketServer> {
 
   static asio::awaitable<void> acceptLoop(std::weak_ptr<UnixSocketServer> weak, std::shared_ptr<Acceptor> acceptor,
                                           std::shared_ptr<CancellableTask> task);
+  static asio::awaitable<void> answerLine(std::weak_ptr<UnixSocketServer> weak, std::string clientId,
+                                          std::shared_ptr<ClientConnection> connection, MessageHandler handler,
+                                          std::optional<ClientProcessInfo> info, std::string line);
   static asio::awaitable<void> processClientMessages(std::weak_ptr<UnixSocketServer> weak, std::string clientId,
                                                      std::shared_ptr<ClientConnection> connection,
                                                      MessageHandler handler, std::shared_ptr<CancellableTask> task);
