@@ -31,6 +31,17 @@ constexpr const char* kComponent = "UnixSocketServer";
 // accept may well succeed, so there is nothing to wait for.
 bool isPeerError(int error) { return error == ECONNABORTED || error == EPROTO || error == EPERM; }
 
+// The end of the peer's stream (or a reset by it), as opposed to a fault of the line.
+bool isPeerHangUp(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ConnectionError& e) {
+    return e.kind() == ConnectionError::Kind::connectionClosed;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 SocketServerOptions SocketServerOptions::from(const Configuration& configuration) {
@@ -316,7 +327,9 @@ asio::awaitable<void> UnixSocketServer::processClientMessages(std::weak_ptr<Unix
   }
   // Shutdown and cancellation end loops on purpose and clean up themselves.
   if (!failure || task->cancelRequested() || server->isShuttingDown_) co_return;
-  Logger::warn(kComponent, "Client connection error", {{"clientId", clientId}, {"error", describeException(failure)}});
+  if (server->options_.warnOnPeerHangUp || !isPeerHangUp(failure)) {
+    Logger::warn(kComponent, "Client connection error", {{"clientId", clientId}, {"error", describeException(failure)}});
+  }
   co_await server->removeConnection(clientId);
 }
 

@@ -54,6 +54,10 @@ struct SocketServerOptions {
   // own and its reply is written when it is ready, so replies may overtake each other (the
   // protocol must name which request a reply answers). Off: one line at a time, in order.
   bool concurrentLines = false;
+  // Whether a peer that simply hangs up is logged as a "Client connection error" like a
+  // failed connection. Off where peers connect for one request each, so that every
+  // request does not leave a warning behind.
+  bool warnOnPeerHangUp = true;
 
   static SocketServerOptions from(const Configuration& configuration);
 };
