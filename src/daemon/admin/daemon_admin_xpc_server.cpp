@@ -92,7 +92,6 @@ DaemonAdminXPCServer::DaemonAdminXPCServer(asio::any_io_executor executor, std::
 DaemonAdminXPCServer::~DaemonAdminXPCServer() = default;
 
 void DaemonAdminXPCServer::resume() {
-  Logger::info(component, "Starting app-admin XPC service", {{"socketPath", socketServer_->socketPath()}});
   ensureSocketFolder(socketServer_->socketPath());
   socketServer_->start();
   std::shared_ptr<const DaemonAdminXPCService> service = service_;
