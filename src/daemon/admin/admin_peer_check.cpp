@@ -1,7 +1,5 @@
 #include "daemon/admin/admin_peer_check.h"
 
-#include <sys/socket.h>
-
 #include <system_error>
 
 #include "daemon/core/client_process_info.h"
@@ -9,15 +7,12 @@
 namespace qd {
 
 std::optional<AdminPeer> adminPeerOf(int clientFd) {
-  ucred credentials{};
-  socklen_t size = sizeof credentials;
-  if (::getsockopt(clientFd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials) {
-    return std::nullopt;
-  }
+  const std::optional<ClientProcessInfo> info = resolveClientProcessInfo(clientFd);
+  if (!info || !info->effectiveUserID) return std::nullopt;
   AdminPeer peer;
-  peer.effectiveUserID = credentials.uid;
-  peer.pid = credentials.pid;
-  if (credentials.pid >= 1) peer.executablePath = processExecutablePath(credentials.pid).value_or("");
+  peer.effectiveUserID = *info->effectiveUserID;
+  peer.pid = info->pid.value_or(0);  // below 1 counts as unknown there
+  peer.executablePath = info->executablePath.value_or("");
   return peer;
 }
 

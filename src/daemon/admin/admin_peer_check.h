@@ -29,7 +29,7 @@ struct AdminPeerPolicy {
 // What the kernel says about a connected peer.
 struct AdminPeer {
   std::uint32_t effectiveUserID = 0;
-  pid_t pid = 0;                 // 0 when the peer lives in a pid namespace we cannot see into
+  pid_t pid = 0;                 // 0 when unknown (a peer in a pid namespace we cannot see into)
   std::string executablePath;    // empty when /proc/<pid>/exe cannot be read
 };
 

@@ -8,7 +8,9 @@
 #include "daemon/utilities/unicode_text.h"
 
 namespace qd {
-std::optional<std::string> processExecutablePath(pid_t pid) {
+namespace {
+
+std::optional<std::string> executablePathOf(pid_t pid) {
   const std::string link = "/proc/" + std::to_string(pid) + "/exe";
   std::array<char, 4096> buffer{};
   const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
@@ -19,6 +21,8 @@ std::optional<std::string> processExecutablePath(pid_t pid) {
   if (path.empty() || !unicode::isValidUtf8(path)) return std::nullopt;
   return path;
 }
+
+}  // namespace
 
 std::optional<ClientProcessInfo> resolveClientProcessInfo(int clientFd) {
   ucred credentials{};
@@ -32,7 +36,7 @@ std::optional<ClientProcessInfo> resolveClientProcessInfo(int clientFd) {
   info.effectiveGroupID = credentials.gid;
   if (credentials.pid >= 1) {
     info.pid = credentials.pid;
-    info.executablePath = processExecutablePath(credentials.pid);
+    info.executablePath = executablePathOf(credentials.pid);
   }
   return info;
 }

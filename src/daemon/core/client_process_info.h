@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,10 +22,5 @@ struct ClientProcessInfo {
 // counts as unknown (and so does the path then); a path that is not valid UTF-8, or that
 // does not fit in 4,096 bytes, is absent. None when nothing at all was learned.
 std::optional<ClientProcessInfo> resolveClientProcessInfo(int clientFd);
-
-// The executable of a running process as /proc/<pid>/exe names it (symbolic links
-// resolved, " (deleted)" appended once the file is gone); none when it cannot be read, is
-// not UTF-8, or does not fit in 4,096 bytes.
-std::optional<std::string> processExecutablePath(pid_t pid);
 
 }  // namespace qd
