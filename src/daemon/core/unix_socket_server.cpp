@@ -31,6 +31,17 @@ constexpr const char* kComponent = "UnixSocketServer";
 // accept may well succeed, so there is nothing to wait for.
 bool isPeerError(int error) { return error == ECONNABORTED || error == EPROTO || error == EPERM; }
 
+// The end of the peer's stream (or a reset by it), as opposed to a fault of the line.
+bool isPeerHangUp(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ConnectionError& e) {
+    return e.kind() == ConnectionError::Kind::connectionClosed;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 SocketServerOptions SocketServerOptions::from(const Configuration& configuration) {
@@ -223,6 +234,7 @@ asio::awaitable<void> UnixSocketServer::acceptLoop(std::weak_ptr<UnixSocketServe
 
 void UnixSocketServer::handleAcceptedConnection(UniqueFd socket) {
   if (isShuttingDown_) return;
+  if (options_.admitConnection && !options_.admitConnection(socket.get())) return;  // closed here, unread
   if (static_cast<std::int64_t>(connections_.size()) >= maxClients_) {
     Logger::warn(kComponent, "Max clients reached, rejecting connection", {{"maxClients", maxClients_}});
     return;  // the descriptor closes here; the peer sees the connection end
@@ -293,12 +305,21 @@ asio::awaitable<void> UnixSocketServer::processClientMessages(std::weak_ptr<Unix
       }
 
       std::optional<ClientProcessInfo> info;
+      bool concurrent = false;
+      asio::any_io_executor executor;
       {
         auto server = weak.lock();
         if (!server || server->isShuttingDown_) break;
         if (auto it = server->clientProcessInfo_.find(clientId); it != server->clientProcessInfo_.end()) {
           info = it->second;
         }
+        concurrent = server->options_.concurrentLines;
+        executor = server->executor_;
+      }
+      if (concurrent) {
+        startTask(executor, answerLine(weak, clientId, connection, handler, std::move(info), std::move(line)),
+                  kComponent, "answerLine");
+        continue;
       }
       auto pending = handler(clientId, std::move(info), std::move(line));
       std::optional<std::string> reply = co_await std::move(pending);
@@ -318,6 +339,31 @@ asio::awaitable<void> UnixSocketServer::processClientMessages(std::weak_ptr<Unix
   }
   // Shutdown and cancellation end loops on purpose and clean up themselves.
   if (!failure || task->cancelRequested() || server->isShuttingDown_) co_return;
+  if (server->options_.warnOnPeerHangUp || !isPeerHangUp(failure)) {
+    Logger::warn(kComponent, "Client connection error", {{"clientId", clientId}, {"error", describeException(failure)}});
+  }
+  co_await server->removeConnection(clientId);
+}
+
+asio::awaitable<void> UnixSocketServer::answerLine(std::weak_ptr<UnixSocketServer> weak, std::string clientId,
+                                                   std::shared_ptr<ClientConnection> connection,
+                                                   MessageHandler handler, std::optional<ClientProcessInfo> info,
+                                                   std::string line) {
+  std::exception_ptr failure;
+  try {
+    auto pending = handler(clientId, std::move(info), std::move(line));
+    std::optional<std::string> reply = co_await std::move(pending);
+    // The connection may have closed while the handler ran: then the reply goes nowhere.
+    if (reply && !connection->isClosed()) co_await connection->send(std::move(*reply));
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (!failure || connection->isClosed()) co_return;
+  // As in the one-line-at-a-time loop: a failed handler or write ends the connection.
+  auto server = weak.lock();
+  if (!server || server->isShuttingDown_) co_return;
+  auto it = server->connections_.find(clientId);
+  if (it == server->connections_.end() || it->second != connection) co_return;
   Logger::warn(kComponent, "Client connection error", {{"clientId", clientId}, {"error", describeException(failure)}});
   co_await server->removeConnection(clientId);
 }

@@ -49,6 +49,18 @@ struct SocketServerOptions {
   // Gives the bound socket file its owner-only mode; throws when it cannot. Empty:
   // std::filesystem::permissions. Tests stand in here for a file system that refuses.
   std::function<void(const std::string& socketPath)> setSocketFileMode;
+  // Decides, right after accept and before anything is read, whether the peer on this
+  // descriptor may stay; false closes it at once (the hook logs its reason). Empty: every
+  // peer stays.
+  std::function<bool(int clientFd)> admitConnection;
+  // Lets a connection have several lines in flight: each line is answered by a task of its
+  // own and its reply is written when it is ready, so replies may overtake each other (the
+  // protocol must name which request a reply answers). Off: one line at a time, in order.
+  bool concurrentLines = false;
+  // Whether a peer that simply hangs up is logged as a "Client connection error" like a
+  // failed connection. Off where peers connect for one request each, so that every
+  // request does not leave a warning behind.
+  bool warnOnPeerHangUp = true;
 
   static SocketServerOptions from(const Configuration& configuration);
 };
@@ -110,6 +122,9 @@ class UnixSocketServer : public std::enable_shared_from_this<UnixSocketServer> {
 
   static asio::awaitable<void> acceptLoop(std::weak_ptr<UnixSocketServer> weak, std::shared_ptr<Acceptor> acceptor,
                                           std::shared_ptr<CancellableTask> task);
+  static asio::awaitable<void> answerLine(std::weak_ptr<UnixSocketServer> weak, std::string clientId,
+                                          std::shared_ptr<ClientConnection> connection, MessageHandler handler,
+                                          std::optional<ClientProcessInfo> info, std::string line);
   static asio::awaitable<void> processClientMessages(std::weak_ptr<UnixSocketServer> weak, std::string clientId,
                                                      std::shared_ptr<ClientConnection> connection,
                                                      MessageHandler handler, std::shared_ptr<CancellableTask> task);
