@@ -1,11 +1,14 @@
-// Which handler answers a helper tool, an "agents" or "workstreams" operation, or an
-// operation of a grouped note-app tool. The routers answer only their fixed texts
-// themselves; a handler whose module is not part of the daemon yet refuses the call with a
-// DaemonError rather than pretend it ran.
+// Which handler answers a helper tool, a "workstreams" operation, or an operation of a
+// grouped note-app tool. The coordination tools are handled beneath the daemon (work/),
+// each given the daemon's one CoordinationContext; "agents" routes its own operations
+// there. The routers answer only their fixed texts themselves; a handler whose module is
+// not part of the daemon yet refuses the call with a DaemonError rather than pretend it ran.
 
 #include "daemon/core/daemon_error.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/work/agents_tool.h"
+#include "daemon/work/tasks_tool.h"
 
 namespace qd {
 namespace router {
@@ -35,16 +38,22 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreStatusHelperTool
   if (toolName == "health_check") co_return co_await handleHealthCheck();
   if (toolName == "daemon_self_check") co_return co_await handleDaemonSelfCheck(std::move(arguments));
   if (toolName == "identify") co_return co_await handleIdentify(std::move(clientId), std::move(arguments));
-  if (toolName == "agents") co_return co_await handleAgentsUnifiedTool(std::move(clientId), std::move(arguments));
+  if (toolName == "agents") {
+    co_return co_await qd::handleAgentsUnifiedTool(coordination_, std::move(clientId), std::move(arguments));
+  }
   co_return std::nullopt;
 }
 
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreHelperTool(std::string clientId, std::string toolName,
                                                                            Json arguments) {
-  std::optional<Json> status = co_await handleCoreStatusHelperTool(clientId, toolName, std::move(arguments));
+  std::optional<Json> status = co_await handleCoreStatusHelperTool(clientId, toolName, arguments);
   if (status) co_return status;
-  if (toolName == "notify") router::notAvailableYet("notify");
-  if (toolName == "log_message") router::notAvailableYet("log_message");
+  if (toolName == "notify") {
+    co_return co_await qd::handleNotify(coordination_, std::move(clientId), std::move(arguments));
+  }
+  if (toolName == "log_message") {
+    co_return co_await qd::handleLogMessage(coordination_, std::move(clientId), std::move(arguments));
+  }
   if (toolName == "print_document") router::notAvailableYet("print_document");
   if (toolName == "sync_claude_hook") router::notAvailableYet("sync_claude_hook");
   co_return std::nullopt;
@@ -53,34 +62,12 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreHelperTool(std::
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleWorkTrackingHelperTool(std::string clientId,
                                                                                    std::string toolName,
                                                                                    Json arguments) {
-  (void)clientId;
-  if (toolName == "tasks") router::notAvailableYet("tasks");
+  if (toolName == "tasks") {
+    co_return co_await qd::handleTasksTool(coordination_, std::move(clientId), std::move(arguments));
+  }
   if (toolName == "workstreams") co_return co_await handleWorkstreamsUnifiedTool(std::move(arguments));
   if (toolName == "jobs") router::notAvailableYet("jobs");
   co_return std::nullopt;
-}
-
-asio::awaitable<Json> TinderboxDaemon::handleAgentsUnifiedTool(std::string clientId, Json arguments) {
-  (void)clientId;
-  std::optional<std::string> operation = router::stringMember(arguments, "operation");
-  if (!operation) throw DaemonError::missingParameter("operation");
-  const std::string& op = *operation;  // used as given: " help" is unknown
-  // Identity operations, then task operations, then messaging, in the order they are tested.
-  if (isOneOf(op, {"register", "whoami"})) router::notAvailableYet("agents " + op);
-  if (isOneOf(op, {"bootstrap", "create_subagent", "list_subagents"})) {
-    co_return router::textResult("Operation '" + op + "' removed \u2014 use Claude Code for agent management.");
-  }
-  if (op == "list") router::notAvailableYet("agents list");
-  if (isOneOf(op, {"start_task", "update_task", "complete_task", "list_tasks"})) {
-    router::notAvailableYet("agents " + op);
-  }
-  if (op == "help") {
-    co_return router::textResult(
-        "Operations: help, register, whoami, list, message, check_messages, quit, start_task, update_task, "
-        "complete_task, list_tasks");
-  }
-  if (isOneOf(op, {"message", "check_messages", "quit"})) router::notAvailableYet("agents " + op);
-  throw DaemonError::invalidParameter("Unknown agents operation: " + op);
 }
 
 asio::awaitable<Json> TinderboxDaemon::handleWorkstreamsUnifiedTool(Json arguments) {

@@ -52,7 +52,9 @@
 #include "daemon/router/instance_lock.h"
 #include "daemon/security/agent_secrets_store.h"
 #include "daemon/security/auth_rate_limiter.h"
+#include "daemon/utilities/clock.h"
 #include "daemon/utilities/json.h"
+#include "daemon/work/work_tracker.h"
 
 namespace qd {
 
@@ -177,7 +179,6 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
                                                                   Json arguments);
   asio::awaitable<std::optional<Json>> handleWorkTrackingHelperTool(std::string clientId, std::string toolName,
                                                                     Json arguments);
-  asio::awaitable<Json> handleAgentsUnifiedTool(std::string clientId, Json arguments);
   asio::awaitable<Json> handleWorkstreamsUnifiedTool(Json arguments);
   asio::awaitable<std::optional<Json>> handleTinderboxNavigationOp(std::string operation, Json arguments);
   asio::awaitable<std::optional<Json>> handleTinderboxDocumentOp(std::string operation, Json arguments);
@@ -207,6 +208,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   ToolSettingsStore toolSettingsStore_;
   AppPreferencesStore appPreferencesStore_;
   ToolCallLogger toolCallLogger_;
+  WorkTracker workTracker_{Clock::system()};  // empty with every daemon process
   AuthRateLimiter authRateLimiter_;
   AgentSecretsStore agentSecretsStore_;
   ToolProviderRegistry providerRegistry_;
@@ -218,6 +220,10 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // they keep for the daemon's life (containers known, title counters, mirror locks).
   DaemonNoteAppClient noteApp_{tinderboxClient_};
   NoteJournalState journal_;
+  // What the coordination tools (tasks, agents, notify, log_message) are given. Declared
+  // after everything it refers to.
+  CoordinationContext coordination_{workTracker_, notificationQueue_, toolSettingsStore_, noteApp_, journal_,
+                                    Clock::system()};
 
   std::vector<MCPTool> discoveredTools_;
   std::vector<ExternalToolBinding> exposedBindings_;

@@ -7,7 +7,7 @@ namespace {
 
 using RoutingTest = test::DaemonFixture;
 
-TEST_F(RoutingTest, HelperRoutersAnswerTheirFixedTextsAndRefuseWhatIsNotBuilt) {
+TEST_F(RoutingTest, HelperRoutersReachTheirHandlersAndRefuseWhatIsNotBuilt) {
   saveSettings([](ToolSettings& s) {
     for (const char* name : {"tasks", "workstreams", "jobs"}) s.helperToolEnabled[name] = true;
   });
@@ -31,9 +31,12 @@ TEST_F(RoutingTest, HelperRoutersAnswerTheirFixedTextsAndRefuseWhatIsNotBuilt) {
       {"agents", {{"operation", 3}}, nullptr, "Missing required parameter"},
       {"workstreams", {{"operation", "help"}}, nullptr, "Invalid parameter: Unknown workstreams operation: help"},
       {"workstreams", Json::object(), nullptr, "Missing required parameter"},
+      // The coordination tools reach their handlers beneath the daemon.
+      {"tasks", {{"operation", "list"}}, "[]", nullptr},
+      {"agents", {{"operation", "check_messages"}}, nullptr, "Agent not identified - call identify tool first"},
+      {"log_message", {{"title", "T"}}, "Logged: T", nullptr},
       // Handlers whose modules come later refuse plainly, never pretend success.
-      {"tasks", {{"operation", "list"}}, nullptr, "Invalid parameter: tasks is not available in this daemon yet"},
-      {"agents", {{"operation", "whoami"}}, nullptr, "Invalid parameter: agents whoami is not available in this daemon yet"},
+      {"jobs", {{"operation", "list"}}, nullptr, "Invalid parameter: jobs is not available in this daemon yet"},
       {"daemon_self_check", {{"operation", "Status"}}, nullptr,
        "Invalid parameter: Unknown daemon_self_check operation: Status"},
   };
