@@ -54,8 +54,9 @@ std::shared_ptr<TinderboxDaemon> TinderboxDaemon::create(asio::any_io_executor e
 }
 
 // The services are built in their fixed order (the members' declaration order): request
-// queue, notification queue, settings store, preferences store, tool-call logger, the
-// authentication limiter, then the secrets store (which reads its file), last the providers.
+// queue, notification queue, settings store, preferences store, tool-call logger, the work
+// tracker, the authentication limiter, then the secrets store (which reads its file), last
+// the providers (with the blocking pool they run on).
 TinderboxDaemon::TinderboxDaemon(asio::any_io_executor executor, const Configuration& configuration)
     : executor_(std::move(executor)),
       configuration_(configuration),
@@ -66,7 +67,7 @@ TinderboxDaemon::TinderboxDaemon(asio::any_io_executor executor, const Configura
       authRateLimiter_(AuthRateLimiter::daemonMaxAttempts, AuthRateLimiter::daemonWindowSeconds,
                        AuthRateLimiter::daemonLockoutSeconds),
       agentSecretsStore_(configuration.appSupportDir() / "agent-secrets.json"),
-      providerRegistry_{inProcessProviders(executor_, configuration), configuration.featureTier()},
+      providerRegistry_{inProcessProviders(executor_, configuration, blockingPool_), configuration.featureTier()},
       startTime_(std::chrono::system_clock::now()),
       startInstant_(std::chrono::steady_clock::now()) {}
 

@@ -50,6 +50,7 @@
 #include "daemon/queue/queue_status.h"
 #include "daemon/router/daemon_note_app_client.h"
 #include "daemon/router/instance_lock.h"
+#include "daemon/runtime/blocking_pool.h"
 #include "daemon/security/agent_secrets_store.h"
 #include "daemon/security/auth_rate_limiter.h"
 #include "daemon/utilities/clock.h"
@@ -211,6 +212,9 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   WorkTracker workTracker_{Clock::system()};  // empty with every daemon process
   AuthRateLimiter authRateLimiter_;
   AgentSecretsStore agentSecretsStore_;
+  // The providers' blocking runs (scripts under their lane locks); declared before the
+  // providers, so it is joined only after they are gone.
+  BlockingPool blockingPool_;
   ToolProviderRegistry providerRegistry_;
 
   // The note-app client once attached (its own issue); none until then.
