@@ -1,8 +1,8 @@
-// Which handler answers a helper tool, a "workstreams" operation, or an operation of a
-// grouped note-app tool. The coordination tools are handled beneath the daemon (work/),
-// each given the daemon's one CoordinationContext; "agents" routes its own operations
-// there. The routers answer only their fixed texts themselves; a handler whose module is
-// not part of the daemon yet refuses the call with a DaemonError rather than pretend it ran.
+// Which handler answers a helper tool or an operation of a grouped note-app tool. The
+// coordination tools are handled beneath the daemon (work/), each given the daemon's one
+// CoordinationContext; "agents" routes its own operations there. The routers answer only
+// their fixed texts themselves; a handler whose module is not part of the daemon yet
+// refuses the call with a DaemonError rather than pretend it ran.
 
 #include "daemon/core/daemon_error.h"
 #include "daemon/router/router.h"
@@ -29,6 +29,15 @@ bool isOneOf(std::string_view name, std::initializer_list<std::string_view> name
     if (candidate == name) return true;
   }
   return false;
+}
+
+// "workstreams" until its handler joins the daemon: the operation is checked as the tool
+// checks it, and a known one is refused plainly.
+[[noreturn]] void refuseWorkstreams(const Json& arguments) {
+  std::optional<std::string> operation = router::stringMember(arguments, "operation");
+  if (!operation) throw DaemonError::missingParameter("operation");
+  if (isOneOf(*operation, {"start", "update", "complete", "list"})) router::notAvailableYet("workstreams " + *operation);
+  throw DaemonError::invalidParameter("Unknown workstreams operation: " + *operation);
 }
 
 }  // namespace
@@ -65,17 +74,9 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleWorkTrackingHelperTo
   if (toolName == "tasks") {
     co_return co_await qd::handleTasksTool(coordination_, std::move(clientId), std::move(arguments));
   }
-  if (toolName == "workstreams") co_return co_await handleWorkstreamsUnifiedTool(std::move(arguments));
+  if (toolName == "workstreams") refuseWorkstreams(arguments);
   if (toolName == "jobs") router::notAvailableYet("jobs");
   co_return std::nullopt;
-}
-
-asio::awaitable<Json> TinderboxDaemon::handleWorkstreamsUnifiedTool(Json arguments) {
-  std::optional<std::string> operation = router::stringMember(arguments, "operation");
-  if (!operation) throw DaemonError::missingParameter("operation");
-  if (isOneOf(*operation, {"start", "update", "complete", "list"})) router::notAvailableYet("workstreams " + *operation);
-  throw DaemonError::invalidParameter("Unknown workstreams operation: " + *operation);
-  co_return Json();
 }
 
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxNavigationOp(std::string operation,

@@ -180,7 +180,6 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
                                                                   Json arguments);
   asio::awaitable<std::optional<Json>> handleWorkTrackingHelperTool(std::string clientId, std::string toolName,
                                                                     Json arguments);
-  asio::awaitable<Json> handleWorkstreamsUnifiedTool(Json arguments);
   asio::awaitable<std::optional<Json>> handleTinderboxNavigationOp(std::string operation, Json arguments);
   asio::awaitable<std::optional<Json>> handleTinderboxDocumentOp(std::string operation, Json arguments);
   asio::awaitable<std::optional<Json>> handleTinderboxExportOp(std::string operation, Json arguments);
