@@ -12,7 +12,7 @@
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/unicode_text.h"
-#include "daemon/work/agent_log_note.h"
+#include "daemon/work/job_log_notes.h"
 #include "daemon/work/record_mirror.h"
 #include "daemon/work/work_tracker.h"
 
@@ -29,15 +29,6 @@ struct RunOutcome {
   Kind kind = Kind::failed;
   std::string text;  // the result or the error
 };
-
-std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
-  std::string out;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i) out += separator;
-    out += parts[i];
-  }
-  return out;
-}
 
 std::string storedText(const std::string& bytes, std::size_t limit) {
   return trimWhitespaceAndNewlines(unicode::truncatedToBytes(unicode::replacingInvalidUtf8(bytes), limit));
@@ -129,17 +120,6 @@ class ActiveRun {
   std::uint64_t number_;
 };
 
-// One job log note for the job's agent: the lines joined by line feeds.
-struct JobNote {
-  std::string title;
-  std::vector<std::string> lines;
-};
-
-asio::awaitable<void> writeJobNote(CoordinationContext& context, std::string agent, JobNote note) {
-  std::string text = joined(note.lines, "\n");
-  co_await writeAgentLogNote(context, std::move(agent), std::move(note.title), std::move(text));
-}
-
 // Puts the outcome on the record the run started, if the tracker still holds that one.
 std::optional<TrackedJob> recordOutcome(WorkTracker& tracker, const TrackedJob& started, const RunOutcome& outcome) {
   const std::optional<TrackedJob> current = tracker.job(started.id);
@@ -161,10 +141,9 @@ asio::awaitable<void> runJobTask(std::shared_ptr<CoordinationContext> owner, Tra
 
   // Notes are built as named values first: g++ 12 destroys twice a temporary passed by
   // value to an awaited coroutine.
-  JobNote started{"Job Running - " + job.id,
-                  {"Runner: " + job.runner, "Command: " + job.command, "Args: " + joined(job.arguments, " ")}};
+  JobLogNote started = jobRunningNote(job);
   std::string agent = job.agentID;
-  co_await writeJobNote(context, std::move(agent), std::move(started));
+  co_await writeJobLogNote(context, std::move(agent), std::move(started));
   LaneTurn lane(state, "jobs." + job.agentID);
   co_await lane.take();
   if (state.stopping) co_return;
@@ -176,11 +155,10 @@ asio::awaitable<void> runJobTask(std::shared_ptr<CoordinationContext> owner, Tra
   if (std::optional<TrackedJob> record = recordOutcome(context.workTracker, job, outcome)) {
     co_await persistJobNote(context, std::move(*record));
   }
-  JobNote ended = outcome.kind == RunOutcome::Kind::completed
-                      ? JobNote{"Job Completed - " + job.id, {"Command: " + job.command, "Output: " + outcome.text}}
-                      : JobNote{"Job Failed - " + job.id, {"Command: " + job.command, "Error: " + outcome.text}};
+  JobLogNote ended = outcome.kind == RunOutcome::Kind::completed ? jobCompletedNote(job, outcome.text)
+                                                                 : jobFailedNote(job, outcome.text);
   agent = job.agentID;
-  co_await writeJobNote(context, std::move(agent), std::move(ended));
+  co_await writeJobLogNote(context, std::move(agent), std::move(ended));
   if (state.stopping) co_return;
   co_await launchQueuedJobsIfCapacity(context, false);
 }

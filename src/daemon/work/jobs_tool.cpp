@@ -9,7 +9,7 @@
 #include "daemon/tinderbox/argument_helpers.h"
 #include "daemon/utilities/unicode_text.h"
 #include "daemon/utilities/unix_time.h"
-#include "daemon/work/agent_log_note.h"
+#include "daemon/work/job_log_notes.h"
 #include "daemon/work/job_runtime.h"
 #include "daemon/work/record_mirror.h"
 #include "daemon/work/reply_rendering.h"
@@ -21,15 +21,6 @@ namespace {
 
 constexpr std::int64_t kDefaultIterations = 3;
 constexpr std::int64_t kMaxIterations = 25;
-
-std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
-  std::string out;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i) out += separator;
-    out += parts[i];
-  }
-  return out;
-}
 
 // The command exactly as given: a string of at least one character.
 std::string commandArgument(const Json& arguments) {
@@ -102,11 +93,8 @@ asio::awaitable<Json> enqueue(CoordinationContext& context, std::string actorNam
 
   co_await persistStoredJob(context, request.id);
   std::string agent = request.agentID;
-  std::string title = "Job Queued - " + request.id;
-  std::string text = joined({"Runner: " + request.runner, "Command: " + request.command,
-                             "Args: " + joined(request.arguments, " ")},
-                            "\n");
-  co_await writeAgentLogNote(context, std::move(agent), std::move(title), std::move(text));
+  JobLogNote queued = jobQueuedNote(request);
+  co_await writeJobLogNote(context, std::move(agent), std::move(queued));
   co_await launchQueuedJobsIfCapacity(context, false);
   co_return textReply("Job queued: " + request.id);
 }
@@ -145,11 +133,8 @@ asio::awaitable<Json> startRalphLoop(CoordinationContext& context, std::string a
   }
 
   std::string agent = request.agentID;
-  std::string title = "Ralph Loop Queued - " + group;
-  std::string text = joined({"Iterations: " + std::to_string(iterations), "Runner: " + request.runner,
-                             "Command: " + request.command, "Jobs: " + joined(jobIds, ", ")},
-                            "\n");
-  co_await writeAgentLogNote(context, std::move(agent), std::move(title), std::move(text));
+  JobLogNote queued = ralphLoopQueuedNote(group, iterations, request, jobIds);
+  co_await writeJobLogNote(context, std::move(agent), std::move(queued));
   co_await launchQueuedJobsIfCapacity(context, false);
   co_return textReply(prettyJsonText(Json{{"loopGroupId", group}, {"iterations", iterations}, {"jobIds", jobIds}}));
 }

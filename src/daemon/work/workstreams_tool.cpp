@@ -23,14 +23,22 @@ asio::awaitable<void> writeWorkstreamLog(CoordinationContext& context, std::stri
   co_await writeAgentLogNote(context, std::move(agent), std::move(title), std::move(text));
 }
 
-// Update and complete: change, then mirror the record as the change left it (read in the
-// same turn), when the id is known.
-asio::awaitable<void> updateAndPersist(CoordinationContext& context, std::string id, std::string status,
-                                       StringMap metadata) {
-  context.workTracker.updateWorkstream(id, status, metadata);
-  if (std::optional<TrackedWorkstream> record = context.workTracker.workstream(id)) {
+// Update and complete: the change, the mirror of the record as the change left it (read
+// in the same turn; none for an unknown id) and the agent-log note.
+struct WorkstreamChange {
+  std::string id;
+  std::string status;
+  StringMap metadata;
+  std::string logTitle;
+  std::string logText;
+};
+
+asio::awaitable<void> applyChange(CoordinationContext& context, WorkstreamChange change) {
+  context.workTracker.updateWorkstream(change.id, change.status, change.metadata);
+  if (std::optional<TrackedWorkstream> record = context.workTracker.workstream(change.id)) {
     co_await persistWorkstreamNote(context, std::move(*record));
   }
+  co_await writeWorkstreamLog(context, std::move(change.logTitle), std::move(change.logText));
 }
 
 }  // namespace
@@ -54,27 +62,21 @@ asio::awaitable<Json> handleWorkstreamsUpdate(CoordinationContext& context, Json
   const std::string id = requiredStringArgument(arguments, "id");
   const std::string status = stringArgument(arguments, "status").value_or("in_progress");
   const StringMap metadata = allStringsObjectArgument(arguments, "metadata");
-  std::string changedId = id;
-  std::string changedStatus = status;
-  StringMap changes = metadata;
-  co_await updateAndPersist(context, std::move(changedId), std::move(changedStatus), std::move(changes));
-  std::string title = "Workstream Updated - " + id;
-  std::string text = "Status: " + status + "\nMetadata: " + metadataText(metadata);
-  co_await writeWorkstreamLog(context, std::move(title), std::move(text));
+  // The note shows the call's status and metadata, not the merged record.
+  WorkstreamChange change{id, status, metadata, "Workstream Updated - " + id,
+                          "Status: " + status + "\nMetadata: " + metadataText(metadata)};
+  co_await applyChange(context, std::move(change));
   Logger::info("Workstream", "Updated", Json{{"id", id}, {"status", status}});
   co_return textReply("Workstream updated: " + id);
 }
 
+// Any "status" argument is ignored.
 asio::awaitable<Json> handleWorkstreamsComplete(CoordinationContext& context, Json arguments) {
   const std::string id = requiredStringArgument(arguments, "id");
   const StringMap metadata = allStringsObjectArgument(arguments, "metadata");
-  std::string changedId = id;
-  std::string completed = "completed";
-  StringMap changes = metadata;
-  co_await updateAndPersist(context, std::move(changedId), std::move(completed), std::move(changes));
-  std::string title = "Workstream Completed - " + id;
-  std::string text = "Status: completed\nMetadata: " + metadataText(metadata);
-  co_await writeWorkstreamLog(context, std::move(title), std::move(text));
+  WorkstreamChange change{id, "completed", metadata, "Workstream Completed - " + id,
+                          "Status: completed\nMetadata: " + metadataText(metadata)};
+  co_await applyChange(context, std::move(change));
   Logger::info("Workstream", "Completed", Json{{"id", id}});
   co_return textReply("Workstream completed: " + id);
 }

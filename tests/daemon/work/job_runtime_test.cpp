@@ -190,11 +190,17 @@ TEST_F(JobRuntime, JobsRunAndNotesAreSkippedWithoutTheNoteApp) {
 TEST_F(JobRuntime, JobLogNotesFollowTheRun) {
   const std::string id = enqueueShell("echo out", "agent-x");
   ASSERT_TRUE(runUntil([&] { return allJobsEnded(); }));
-  std::vector<std::string> titles;
+  std::vector<std::string> notes;
   for (const Json& note : app.argumentsOf("create_note")) {
-    if (note.value("container", "") == "/Quarvel Dorarov/Agent Logs/agent-x") titles.push_back(note["name"]);
+    if (note.value("container", "") == "/Quarvel Dorarov/Agent Logs/agent-x") {
+      notes.push_back(note["name"].get<std::string>() + "|" + note["text"].get<std::string>());
+    }
   }
-  EXPECT_EQ(titles, (std::vector<std::string>{"Job Queued - " + id, "Job Running - " + id, "Job Completed - " + id}));
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "Job Queued - " + id + "|Runner: custom\nCommand: /bin/sh\nArgs: -c echo out",
+                       "Job Running - " + id + "|Runner: custom\nCommand: /bin/sh\nArgs: -c echo out",
+                       "Job Completed - " + id + "|Command: /bin/sh\nOutput: out",
+                   }));
   EXPECT_EQ(app.attribute("/morvane/jobs/" + noteSlug(id), "MVNStatus"), "done");
   EXPECT_EQ(app.attribute("/morvane/jobs/" + noteSlug(id), "MVNResult"), "out");
 }

@@ -51,6 +51,14 @@ TEST_F(JobsTool, GeneratedIdsNeverReplaceAJobWhileTheClockStands) {
   EXPECT_EQ(first["loopGroupId"], "RLP-" + std::to_string(ms));
   EXPECT_EQ(second["loopGroupId"], "RLP-" + std::to_string(ms + 1));
   EXPECT_EQ(tracker.listJobs(std::nullopt).size(), 1u + 3 + 3 + 3);
+  const std::string group = first["loopGroupId"];
+  bool noted = false;
+  for (const Json& note : app.argumentsOf("create_note")) {
+    noted |= note.value("name", "") == "Ralph Loop Queued - " + group &&
+             note.value("text", "") == "Iterations: 3\nRunner: claude\nCommand: /bin/echo\nJobs: " + group + "-1, " +
+                                           group + "-2, " + group + "-3";
+  }
+  EXPECT_TRUE(noted);
 }
 
 TEST_F(JobsTool, EnqueueStoresTheArgumentsAndAnExplicitIdReplacesAQueuedJob) {
