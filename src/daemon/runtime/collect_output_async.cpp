@@ -1,7 +1,7 @@
 #include "daemon/runtime/collect_output_async.h"
 
 #include <algorithm>
-#include <functional>
+#include <csignal>
 #include <system_error>
 
 #include <asio/buffer.hpp>
@@ -76,6 +76,23 @@ void stopReading(PipeReader& reader) {
   if (reader.stream) reader.stream->cancel(ignored);
 }
 
+// SIGTERM to the group, up to `grace` for the child to end, then SIGKILL to the group
+// whether the child ended or not: members that ignored SIGTERM, or were forked while it was
+// sent, must not outlive the stop. The child is not reaped before the SIGKILL, so the
+// group id is still ours. Reaps the child, unless it survives SIGKILL for 5 s (its owner's
+// destructor reaps it then).
+asio::awaitable<ExitStatus> stopGroup(ChildProcess& child, std::chrono::steady_clock::duration grace) {
+  if (!child.hasExited()) {
+    child.signalGroup(SIGTERM);
+    asio::awaitable<bool> ended = waitForExitAsync(child, grace);
+    co_await std::move(ended);
+  }
+  child.signalGroup(SIGKILL);
+  asio::awaitable<bool> killed = waitForExitAsync(child, std::chrono::seconds(5));
+  if (!co_await std::move(killed)) co_return ExitStatus{true, SIGKILL};
+  co_return child.reap();
+}
+
 // Waits for the child to end, stops its group on time-out or stop request, reaps it, and
 // then ends both readers.
 asio::awaitable<void> awaitEnd(ChildProcess& child, AsyncCollectOptions options, std::shared_ptr<StopRequest> stop,
@@ -100,9 +117,8 @@ asio::awaitable<void> awaitEnd(ChildProcess& child, AsyncCollectOptions options,
     out.status = child.reap();
   } else {
     out.end = stopRequested ? AsyncCollectedOutput::End::stopped : AsyncCollectedOutput::End::timedOut;
-    std::function<void()> noHook;
-    asio::awaitable<StopOutcome> stopping = stopProcessGroupAsync(child, options.grace, std::move(noHook));
-    out.status = (co_await std::move(stopping)).status;
+    asio::awaitable<ExitStatus> stopping = stopGroup(child, options.grace);
+    out.status = co_await std::move(stopping);
   }
   stopReading(*standardOutput);
   stopReading(*standardError);

@@ -1,14 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <string>
 
 #include <asio/io_context.hpp>
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include "daemon/runtime/collect_output_async.h"
 #include "support/process_table.h"
+#include "support/temp_dir.h"
 #include "support/test_io.h"
 
 namespace qd {
@@ -70,6 +78,28 @@ TEST_F(CollectUntilExitAsync, AStopRequestEndsTheRunAndItsGroup) {
   auto stop = std::make_shared<StopRequest>(io.get_executor());
   asio::post(io, [stop] { stop->resume(std::monostate{}); });
   auto out = runShell("sleep 1000 & sleep 1000", {}, stop);
+  EXPECT_EQ(out.end, End::stopped);
+  EXPECT_EQ(out.status, (ExitStatus{true, SIGTERM}));
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+}
+
+// Settles the stop request once the file exists.
+asio::awaitable<void> stopWhenFileExists(std::shared_ptr<StopRequest> stop, std::string path) {
+  asio::steady_timer timer(co_await asio::this_coro::executor);
+  while (::access(path.c_str(), F_OK) != 0) {
+    timer.expires_after(10ms);
+    co_await timer.async_wait(asio::use_awaitable);
+  }
+  stop->resume(std::monostate{});
+}
+
+TEST_F(CollectUntilExitAsync, AStopAlsoKillsMembersThatOutliveTheLeadersTermination) {
+  test::TempDir folder("collect");
+  const std::string ready = (folder / "ready").string();
+  auto stop = std::make_shared<StopRequest>(io.get_executor());
+  asio::co_spawn(io, stopWhenFileExists(stop, ready), asio::detached);
+  // The leader dies of SIGTERM; its background sleep ignores it.
+  auto out = runShell("(trap '' TERM; exec sleep 1000) & sleep 0.1; touch " + ready + "; wait", {}, stop);
   EXPECT_EQ(out.end, End::stopped);
   EXPECT_EQ(out.status, (ExitStatus{true, SIGTERM}));
   EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
