@@ -116,6 +116,18 @@ TEST_F(JobsTool, ARalphLoopQueuesNumberedJobsWithLoopMetadata) {
   }
 }
 
+TEST_F(JobsTool, JobsOfOneMillisecondStartInIdOrder) {
+  holdTheOnlySlot();
+  Json loop{{"operation", "start_ralph_loop"}, {"command", "/bin/sleep"}, {"arguments", {"1000"}}, {"iterations", 10}};
+  const std::string group = parseJson(replyText(jobs(std::move(loop))))["loopGroupId"];
+  jobs(Json{{"operation", "run_next"}});
+  jobs(Json{{"operation", "run_next"}});
+  // As text, "-10" sorts before "-2".
+  EXPECT_EQ(tracker.job(group + "-1")->status, "running");
+  EXPECT_EQ(tracker.job(group + "-10")->status, "running");
+  EXPECT_EQ(tracker.job(group + "-2")->status, "queued");
+}
+
 TEST_F(JobsTool, ListAndStatusShowTheJobs) {
   setMaxConcurrentJobs(1);
   Json running{{"operation", "enqueue"}, {"command", "/bin/sleep"}, {"arguments", {"1000"}}, {"jobId", "r"}, {"agentId", "ag"}};
