@@ -75,6 +75,16 @@ asio::awaitable<void> writeTaskEvent(CoordinationContext& context, TaskEventNote
                             std::move(note.body), std::move(note.status));
 }
 
+// The task events: the task-event note, then the Claude note "<title> - <subject>" with the
+// same body.
+asio::awaitable<void> logTaskEvent(CoordinationContext& context, TaskEventNote event, std::string subject,
+                                   ClaudeHookContext hook) {
+  std::string title = event.title + " - " + subject;
+  std::string text = event.body;
+  co_await writeTaskEvent(context, std::move(event));
+  co_await logClaudeAgentEvent(context, std::move(title), std::move(text), std::move(hook));
+}
+
 asio::awaitable<void> handleTaskCreate(CoordinationContext& context, Json payload, ClaudeHookContext hook) {
   const Json& input = objectMember(payload, "tool_input");
   const Json& task = objectMember(objectMember(payload, "tool_response"), "task");
@@ -84,10 +94,8 @@ asio::awaitable<void> handleTaskCreate(CoordinationContext& context, Json payloa
   const std::string description = firstString(input, {"description"}, "");
   const std::string body = "Task ID: " + taskId + "\nTask: " + subject + "\nStatus: started\nDetails: " + description;
   TaskEventNote event{taskId, "Task Started", body, "started"};
-  co_await writeTaskEvent(context, std::move(event));
-  std::string title = "Task Started - " + subject;
-  std::string text = body;
-  co_await logClaudeAgentEvent(context, std::move(title), std::move(text), std::move(hook));
+  std::string named = subject;
+  co_await logTaskEvent(context, std::move(event), std::move(named), std::move(hook));
 }
 
 asio::awaitable<void> handleTaskUpdate(CoordinationContext& context, Json payload, ClaudeHookContext hook) {
@@ -97,10 +105,8 @@ asio::awaitable<void> handleTaskUpdate(CoordinationContext& context, Json payloa
   const std::string details = firstString(input, {"details"}, "Auto-synced from Claude TaskUpdate hook");
   const std::string body = "Task ID: " + taskId + "\nStatus: " + status + "\nDetails: " + details;
   TaskEventNote event{taskId, "Task Update", body, status};
-  co_await writeTaskEvent(context, std::move(event));
-  std::string title = "Task Update - " + taskId;
-  std::string text = body;
-  co_await logClaudeAgentEvent(context, std::move(title), std::move(text), std::move(hook));
+  std::string named = taskId;
+  co_await logTaskEvent(context, std::move(event), std::move(named), std::move(hook));
 }
 
 asio::awaitable<void> handleTaskCompleted(CoordinationContext& context, Json payload, ClaudeHookContext hook) {
@@ -108,10 +114,8 @@ asio::awaitable<void> handleTaskCompleted(CoordinationContext& context, Json pay
   const std::string taskId = firstString(input, {"id", "taskId"}, "unknown-task");
   const std::string body = "Task ID: " + taskId + "\nStatus: completed\nOutcome: Completed";
   TaskEventNote event{taskId, "Task Completed", body, "completed"};
-  co_await writeTaskEvent(context, std::move(event));
-  std::string title = "Task Completed - " + taskId;
-  std::string text = body;
-  co_await logClaudeAgentEvent(context, std::move(title), std::move(text), std::move(hook));
+  std::string named = taskId;
+  co_await logTaskEvent(context, std::move(event), std::move(named), std::move(hook));
 }
 
 asio::awaitable<void> handleTeamCreate(CoordinationContext& context, Json payload, ClaudeHookContext hook) {

@@ -13,6 +13,7 @@
 #include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/unicode_text.h"
 #include "daemon/work/job_log_notes.h"
+#include "daemon/work/keyed_turn.h"
 #include "daemon/work/record_mirror.h"
 #include "daemon/work/work_tracker.h"
 
@@ -71,38 +72,6 @@ asio::awaitable<RunOutcome> runJobProcess(TrackedJob job, std::chrono::steady_cl
   co_return RunOutcome{RunOutcome::Kind::failed, standardError.empty() ? failure : std::move(standardError)};
 }
 
-// The job's turn on its agent's lane. The lock is asked for before the first await, so
-// turns follow the order the runs asked; the lane leaves the map once free.
-class LaneTurn {
- public:
-  LaneTurn(JobRuntimeState& state, std::string lane) : state_(state), lane_(std::move(lane)) {}
-  LaneTurn(const LaneTurn&) = delete;
-  LaneTurn& operator=(const LaneTurn&) = delete;
-  ~LaneTurn() { release(); }
-
-  asio::awaitable<void> take() {
-    const asio::any_io_executor executor = co_await asio::this_coro::executor;
-    auto& slot = state_.laneLocks[lane_];
-    if (!slot) slot = std::make_shared<AsyncMutex>(executor);
-    lock_ = slot;
-    guard_ = co_await lock_->lock();
-  }
-
-  void release() {
-    guard_.release();
-    if (!lock_) return;
-    auto it = state_.laneLocks.find(lane_);
-    if (it != state_.laneLocks.end() && it->second == lock_ && !lock_->isLocked()) state_.laneLocks.erase(it);
-    lock_.reset();
-  }
-
- private:
-  JobRuntimeState& state_;
-  std::string lane_;
-  std::shared_ptr<AsyncMutex> lock_;
-  AsyncMutex::Guard guard_;
-};
-
 // Keeps a run in the active set for as long as its task lives, and tells a waiting
 // shutdown when the last one ends.
 class ActiveRun {
@@ -144,7 +113,8 @@ asio::awaitable<void> runJobTask(std::shared_ptr<CoordinationContext> owner, Tra
   JobLogNote started = jobRunningNote(job);
   std::string agent = job.agentID;
   co_await writeJobLogNote(context, std::move(agent), std::move(started));
-  LaneTurn lane(state, "jobs." + job.agentID);
+  // One process per agent at a time; waiting for the lane holds no thread.
+  KeyedTurn lane(state.laneLocks, "jobs." + job.agentID);
   co_await lane.take();
   if (state.stopping) co_return;
   asio::awaitable<RunOutcome> running = runJobProcess(job, state.jobTimeout, stop);
