@@ -171,8 +171,9 @@ asio::awaitable<void> launchQueuedJobsIfCapacity(CoordinationContext& context, b
   recoverPersistedRunningJobsIfNeeded(context);
   const asio::any_io_executor executor = co_await asio::this_coro::executor;
   for (;;) {
-    // Re-checked after every await: a shutdown may have begun meanwhile.
-    if (context.jobRuntime.stopping) co_return;
+    // Re-checked after every await: a shutdown may have begun meanwhile. Without an owner
+    // to hold, no run could start, and a picked job would stay "running" for ever.
+    if (context.jobRuntime.stopping || context.jobRuntime.owner.expired()) co_return;
     std::optional<TrackedJob> job = pickJob(context, forceSingleAttempt);
     if (!job) co_return;
     if (std::optional<TrackedJob> record = context.workTracker.job(job->id)) {

@@ -35,7 +35,8 @@ inline constexpr std::size_t kMaxStoredJobOutput = 1 << 20;
 
 // One launch pass; returns once the picked jobs are started, never waiting for one to
 // end. With `forceSingleAttempt` it starts exactly one queued job (if any), whatever the
-// limit. Does nothing once the runtime is stopping.
+// limit. Does nothing once the runtime is stopping, or while the context's owner
+// (JobRuntimeState::owner) is not set or gone.
 asio::awaitable<void> launchQueuedJobsIfCapacity(CoordinationContext& context, bool forceSingleAttempt);
 
 // Shutdown: from now on no job starts; every running job's process group is stopped

@@ -90,6 +90,13 @@ TEST_F(JobRuntime, AForcedPassStartsExactlyOneJobWhateverTheFreeSlots) {
   EXPECT_TRUE(jobRuntime.didRecoverPersistedRunningJobs);
 }
 
+TEST_F(JobRuntime, WithoutAnOwnerNoJobIsPicked) {
+  tracker.createJob(TrackedJobCreateRequest{"j1", "agent", "custom", "/bin/true", {}, std::nullopt, {}});
+  jobRuntime.owner.reset();
+  run(launchQueuedJobsIfCapacity(context, true));
+  EXPECT_EQ(tracker.job("j1")->status, "queued");
+}
+
 TEST_F(JobRuntime, OverlappingPassesNeverExceedTheLimit) {
   setMaxConcurrentJobs(2);
   for (const char* id : {"j1", "j2", "j3", "j4", "j5"}) {
