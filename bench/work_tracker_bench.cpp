@@ -72,7 +72,8 @@ Figures measure(int count) {
   qd::ToolSettingsStore settings(std::filesystem::path("/nonexistent/tool-settings.json"));
   NoNoteApp app;
   qd::NoteJournalState journal;
-  qd::CoordinationContext context{tracker, queue, settings, app, journal, clock};
+  qd::JobRuntimeState jobRuntime;
+  qd::CoordinationContext context{tracker, queue, settings, app, journal, clock, jobRuntime};
   for (int a = 0; a < 100; ++a) queue.identifyAgent("client-" + std::to_string(a), "agent-" + std::to_string(a));
 
   Figures f;

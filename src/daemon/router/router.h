@@ -223,10 +223,12 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // they keep for the daemon's life (containers known, title counters, mirror locks).
   DaemonNoteAppClient noteApp_{tinderboxClient_};
   NoteJournalState journal_;
-  // What the coordination tools (tasks, agents, notify, log_message) are given. Declared
-  // after everything it refers to.
+  // The job runtime's state; no job starts until the daemon sets its owner.
+  JobRuntimeState jobRuntime_;
+  // What the coordination tools beneath the daemon are given. Declared after everything it
+  // refers to.
   CoordinationContext coordination_{workTracker_, notificationQueue_, toolSettingsStore_, noteApp_, journal_,
-                                    Clock::system()};
+                                    Clock::system(), jobRuntime_};
 
   std::vector<MCPTool> discoveredTools_;
   std::vector<ExternalToolBinding> exposedBindings_;

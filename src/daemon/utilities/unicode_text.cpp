@@ -74,6 +74,14 @@ class GraphemeWalker {
 
   bool ok() const { return U_SUCCESS(status_) && breaker_; }
 
+  // The last cluster boundary at or before the byte offset.
+  std::optional<std::size_t> boundaryAtOrBefore(std::size_t offset) {
+    if (breaker_->isBoundary(static_cast<std::int32_t>(offset))) return offset;
+    const std::int32_t boundary = breaker_->preceding(static_cast<std::int32_t>(offset));
+    if (boundary == icu::BreakIterator::DONE) return std::nullopt;
+    return static_cast<std::size_t>(boundary);
+  }
+
   // The byte offset after the next cluster, or nullopt at the end.
   std::optional<std::size_t> next() {
     const std::int32_t boundary = breaker_->next();
@@ -115,6 +123,42 @@ std::string truncatedToGraphemes(std::string_view text, std::size_t maxCharacter
     end = *boundary;
   }
   return std::string(text.substr(0, end));
+}
+
+std::string truncatedToBytes(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  // Never inside a UTF-8 sequence, whatever the break rules say.
+  std::size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  GraphemeWalker walker(text);
+  if (walker.ok()) {
+    if (const auto boundary = walker.boundaryAtOrBefore(end)) end = *boundary;
+  }
+  return std::string(text.substr(0, end));
+}
+
+std::string replacingInvalidUtf8(std::string_view bytes) {
+  if (isValidUtf8(bytes)) return std::string(bytes);
+  const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const auto length = static_cast<std::int64_t>(bytes.size());
+  std::string out;
+  out.reserve(bytes.size() + 16);
+  std::int64_t i = 0;
+  while (i < length) {
+    const std::int64_t start = i;
+    // ICU's macros take 32-bit offsets: walk in windows so any length works.
+    const std::int32_t window = static_cast<std::int32_t>(std::min<std::int64_t>(length - start, 1 << 30));
+    std::int32_t j = 0;
+    UChar32 c;
+    U8_NEXT(s + start, j, window, c);
+    if (c < 0) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(j)));
+    }
+    i = start + j;
+  }
+  return out;
 }
 
 }  // namespace qd::unicode

@@ -27,6 +27,13 @@ std::size_t graphemeCount(std::string_view text);
 // enough comes back unchanged, byte for byte.
 std::string truncatedToGraphemes(std::string_view text, std::size_t maxCharacters);
 
+// The text with every ill-formed UTF-8 sequence (each maximal subpart) replaced by U+FFFD.
+std::string replacingInvalidUtf8(std::string_view bytes);
+
+// The longest prefix of valid UTF-8 text that is at most `maxBytes` long and ends on a
+// user-perceived character boundary. Text that fits comes back unchanged.
+std::string truncatedToBytes(std::string_view text, std::size_t maxBytes);
+
 // Full Unicode lower-casing in the root locale (so a Kelvin sign becomes "k"). ASCII text
 // takes a fast path with the same result. Text that is not valid UTF-8 has only its ASCII
 // letters lowered.

@@ -1,9 +1,8 @@
 #include "daemon/work/record_mirror.h"
 
-#include <asio/this_coro.hpp>
-
 #include "daemon/tinderbox/note_helpers.h"
 #include "daemon/tinderbox/note_time.h"
+#include "daemon/work/keyed_turn.h"
 #include "daemon/work/note_slug.h"
 #include "daemon/work/reply_rendering.h"
 
@@ -13,37 +12,6 @@ namespace {
 constexpr const char* kTasksContainer = "/morvane/tasks";
 constexpr const char* kJobsContainer = "/morvane/jobs";
 constexpr const char* kWorkstreamsContainer = "/morvane/workstreams";
-
-// The turn of one mirror on its note path. The lock is asked for before the mirror's first
-// await, so turns follow the order the mirrors were started in; the lock leaves the map
-// once nobody holds or waits for it.
-class MirrorTurn {
- public:
-  MirrorTurn(NoteJournalState& state, std::string path) : state_(state), path_(std::move(path)) {}
-  MirrorTurn(const MirrorTurn&) = delete;
-  MirrorTurn& operator=(const MirrorTurn&) = delete;
-  ~MirrorTurn() {
-    guard_.release();
-    auto it = state_.noteMirrorLocks.find(path_);
-    if (it != state_.noteMirrorLocks.end() && it->second == lock_ && !lock_->isLocked()) {
-      state_.noteMirrorLocks.erase(it);
-    }
-  }
-
-  asio::awaitable<void> take() {
-    const asio::any_io_executor executor = co_await asio::this_coro::executor;
-    auto& slot = state_.noteMirrorLocks[path_];
-    if (!slot) slot = std::make_shared<AsyncMutex>(executor);
-    lock_ = slot;
-    guard_ = co_await lock_->lock();
-  }
-
- private:
-  NoteJournalState& state_;
-  std::string path_;
-  std::shared_ptr<AsyncMutex> lock_;
-  AsyncMutex::Guard guard_;
-};
 
 struct MirrorNote {
   std::string container;
@@ -61,7 +29,8 @@ void addMetadata(NoteAttributes& attributes, const StringMap& metadata) {
 asio::awaitable<void> mirror(CoordinationContext& context, MirrorNote note) {
   if (!context.noteApp.isConnected() || note.name.empty()) co_return;
   const std::string path = note.container + "/" + note.name;
-  MirrorTurn turn(context.journal, path);
+  // Mirrors of one note run one at a time, in the order they started.
+  KeyedTurn turn(context.journal.noteMirrorLocks, path);
   co_await turn.take();
 
   NoteHelpers notes(context.noteApp, context.journal);

@@ -67,6 +67,9 @@ struct TrackedJob {
   std::optional<std::string> result;
   std::optional<std::string> error;
   StringMap metadata;
+  // Which creation of this id the record is, set by the tracker; a run writes its outcome
+  // only onto the record it started. Not part of the JSON form (decoded records have 0).
+  std::uint64_t creationSerial = 0;
 
   Json toJson() const;
   static TrackedJob fromJson(const Json& value);

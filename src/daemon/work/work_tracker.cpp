@@ -232,6 +232,7 @@ void WorkTracker::createJob(const TrackedJobCreateRequest& request) {
   job.updatedAt = now();
   job.origin = request.origin;
   job.metadata = request.metadata;
+  job.creationSerial = ++lastJobSerial_;
   storeJob(std::move(job));
 }
 

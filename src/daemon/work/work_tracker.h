@@ -64,7 +64,7 @@ class WorkTracker {
   std::vector<TrackedWorkstream> listWorkstreams() const;  // newest first
 
   // Stores a queued job (createdAt, then updatedAt read afresh), replacing any job under
-  // that id.
+  // that id, with a creation serial no earlier job had.
   void createJob(const TrackedJobCreateRequest& request);
   void setJobRunning(const std::string& id);  // result and error are kept
   void setJobCompleted(const std::string& id, const std::string& result);  // error is kept
@@ -101,6 +101,7 @@ class WorkTracker {
   OrderedIndex<TaskGroupKey> tasksByStatus_;        // by updatedAt
   OrderedIndex<std::string> jobsByStatus_;          // by updatedAt
   std::set<std::pair<std::int64_t, std::string>> queuedJobs_;  // by createdAt
+  std::uint64_t lastJobSerial_ = 0;
 };
 
 }  // namespace qd

@@ -43,5 +43,41 @@ TEST(Graphemes, TruncatesOnClusterBoundariesOnly) {
   EXPECT_EQ(unicode::truncatedToGraphemes("\xff\xfe\xfd", 2), "\xff\xfe");
 }
 
+TEST(Graphemes, ByteLimitedCutsEndOnACharacterBoundary) {
+  struct Case {
+    std::string text;
+    std::size_t maxBytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"abc", 3, "abc"},
+      {"abcd", 3, "abc"},
+      {"a\u00e9", 2, "a"},                 // "é" is two bytes: not split
+      {"ae\u0301x", 3, "a"},               // e + combining accent stays whole
+      {"\U0001F600\U0001F600", 6, "\U0001F600"},
+      {"xyz", 0, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(unicode::truncatedToBytes(c.text, c.maxBytes), c.expected) << c.text;
+}
+
+TEST(Graphemes, IllFormedSequencesBecomeReplacementCharacters) {
+  struct Case {
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"plain \u00e9", "plain \u00e9"},
+      {"a\xff" "b", "a\uFFFD" "b"},
+      {"\xe2\x82", "\uFFFD"},                 // a truncated sequence is one maximal subpart
+      {"\xc0\xaf", "\uFFFD\uFFFD"},           // an overlong form: each byte on its own
+      {"ok\xed\xa0\x80", "ok\uFFFD\uFFFD\uFFFD"},  // a surrogate
+  };
+  for (const auto& c : cases) {
+    const std::string out = unicode::replacingInvalidUtf8(c.bytes);
+    EXPECT_EQ(out, c.expected);
+    EXPECT_TRUE(unicode::isValidUtf8(out));
+  }
+}
+
 }  // namespace
 }  // namespace qd

@@ -54,7 +54,8 @@ class CoordinationTest : public ::testing::Test {
   ToolSettingsStore settingsStore{folder / "tool-settings.json"};
   FakeNoteApp app;
   NoteJournalState journal;
-  CoordinationContext context{tracker, queue, settingsStore, app, journal, clock};
+  JobRuntimeState jobRuntime;
+  CoordinationContext context{tracker, queue, settingsStore, app, journal, clock, jobRuntime};
 };
 
 }  // namespace qd::test
