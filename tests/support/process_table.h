@@ -19,8 +19,9 @@
 
 namespace qd::test {
 
-// The pids of every process, zombies included, whose process group is `pgid`.
-inline std::vector<pid_t> processesInGroup(pid_t pgid) {
+// The pids of every process, zombies included, for which `keep(ppid, pgrp)` holds.
+template <typename Keep>
+std::vector<pid_t> processesWhere(Keep keep) {
   std::vector<pid_t> out;
   DIR* proc = ::opendir("/proc");
   if (!proc) return out;
@@ -35,10 +36,20 @@ inline std::vector<pid_t> processesInGroup(pid_t pgid) {
     char state = 0;
     long ppid = 0, pgrp = 0;
     fields >> state >> ppid >> pgrp;
-    if (pgrp == pgid) out.push_back(static_cast<pid_t>(std::stol(name)));
+    if (keep(ppid, pgrp)) out.push_back(static_cast<pid_t>(std::stol(name)));
   }
   ::closedir(proc);
   return out;
+}
+
+// The pids of every process, zombies included, whose process group is `pgid`.
+inline std::vector<pid_t> processesInGroup(pid_t pgid) {
+  return processesWhere([pgid](long, long pgrp) { return pgrp == pgid; });
+}
+
+// The pids of the children of `parent`, zombies included.
+inline std::vector<pid_t> childrenOf(pid_t parent) {
+  return processesWhere([parent](long ppid, long) { return ppid == parent; });
 }
 
 // Makes this test program the reaper of orphaned grandchildren. Not every init reaps

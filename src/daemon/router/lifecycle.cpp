@@ -10,6 +10,7 @@
 #include "daemon/queue/request_queue.h"
 #include "daemon/router/provider_list.h"
 #include "daemon/router/router.h"
+#include "daemon/work/job_runtime.h"
 #include "daemon/router/router_internal.h"
 #include "daemon/runtime/coroutine_helpers.h"
 
@@ -163,6 +164,9 @@ asio::awaitable<void> TinderboxDaemon::start() {
   Logger::info(kComponent, "Starting health monitoring");
   healthMonitor_->startMonitoring();
 
+  // Jobs start only once they can hold the daemon for their run.
+  jobRuntime_.owner = std::shared_ptr<CoordinationContext>(shared_from_this(), &coordination_);
+
   isRunning_ = true;
   Logger::info(kComponent, "Daemon started successfully");
   co_return;
@@ -180,6 +184,8 @@ asio::awaitable<void> TinderboxDaemon::shutdown() {
   if (socketServer_) socketServer_->shutdown();
   Logger::info(kComponent, "Draining request queue");
   co_await queue_->drain(Configuration::queueDrainTimeout);
+  // No job's process outlives the daemon: every running job's group is stopped and reaped.
+  co_await stopRunningJobs(coordination_);
   Logger::info(kComponent, "Daemon shutdown complete");
 }
 

@@ -8,7 +8,10 @@
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
 #include "daemon/work/agents_tool.h"
+#include "daemon/work/claude_hook_sync.h"
+#include "daemon/work/jobs_tool.h"
 #include "daemon/work/tasks_tool.h"
+#include "daemon/work/workstreams_tool.h"
 
 namespace qd {
 namespace router {
@@ -31,14 +34,6 @@ bool isOneOf(std::string_view name, std::initializer_list<std::string_view> name
   return false;
 }
 
-// "workstreams" until its handler joins the daemon: the operation is checked as the tool
-// checks it, and a known one is refused plainly.
-[[noreturn]] void refuseWorkstreams(const Json& arguments) {
-  std::optional<std::string> operation = router::stringMember(arguments, "operation");
-  if (!operation) throw DaemonError::missingParameter("operation");
-  if (isOneOf(*operation, {"start", "update", "complete", "list"})) router::notAvailableYet("workstreams " + *operation);
-  throw DaemonError::invalidParameter("Unknown workstreams operation: " + *operation);
-}
 
 }  // namespace
 
@@ -64,7 +59,7 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreHelperTool(std::
     co_return co_await qd::handleLogMessage(coordination_, std::move(clientId), std::move(arguments));
   }
   if (toolName == "print_document") router::notAvailableYet("print_document");
-  if (toolName == "sync_claude_hook") router::notAvailableYet("sync_claude_hook");
+  if (toolName == "sync_claude_hook") co_return co_await qd::handleSyncClaudeHook(coordination_, std::move(arguments));
   co_return std::nullopt;
 }
 
@@ -74,8 +69,10 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleWorkTrackingHelperTo
   if (toolName == "tasks") {
     co_return co_await qd::handleTasksTool(coordination_, std::move(clientId), std::move(arguments));
   }
-  if (toolName == "workstreams") refuseWorkstreams(arguments);
-  if (toolName == "jobs") router::notAvailableYet("jobs");
+  if (toolName == "workstreams") co_return co_await qd::handleWorkstreamsUnifiedTool(coordination_, std::move(arguments));
+  if (toolName == "jobs") {
+    co_return co_await qd::handleJobsTool(coordination_, std::move(clientId), std::move(arguments));
+  }
   co_return std::nullopt;
 }
 
