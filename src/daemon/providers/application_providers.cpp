@@ -3,6 +3,7 @@
 #include "daemon/providers/bookends_provider.h"
 #include "daemon/providers/calendar_provider.h"
 #include "daemon/providers/contacts_provider.h"
+#include "daemon/providers/messages_provider.h"
 #include "daemon/providers/time_provider.h"
 
 namespace qd {
@@ -10,6 +11,7 @@ namespace qd {
 ProviderServices systemProviderServices(BlockingPool& pool) {
   ProviderServices services;
   services.scriptRunner = std::make_shared<OsascriptRunner>(pool);
+  services.blockingPool = &pool;
   services.calendarStores = platform::makeSystemCalendarStore;
   services.contactStores = platform::makeSystemContactStore;
   return services;
@@ -21,6 +23,8 @@ std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const Provid
   providers.push_back(
       std::make_shared<TimeToolProvider>("time-server", FeatureTier::beta, "America/Halifax", *services.clock));
   providers.push_back(std::make_shared<ContactsToolProvider>("contacts", FeatureTier::dev, services.contactStores));
+  providers.push_back(std::make_shared<MessagesToolProvider>("messages", FeatureTier::dev, services.scriptRunner,
+                                                             *services.blockingPool, services.environment));
   providers.push_back(
       std::make_shared<CalendarToolProvider>("calendar", FeatureTier::dev, services.calendarStores, *services.clock));
   return providers;

@@ -9,6 +9,8 @@ namespace {
 TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
   ProviderServices services;
   services.scriptRunner = std::make_shared<test::RecordingScriptRunner>();
+  BlockingPool pool(1);
+  services.blockingPool = &pool;
   services.calendarStores = platform::makeSystemCalendarStore;
   services.contactStores = platform::makeSystemContactStore;
   const auto providers = makeApplicationProviders(services);
@@ -17,9 +19,10 @@ TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
   EXPECT_EQ(records, (std::vector<std::pair<std::string, FeatureTier>>{{"bookends", FeatureTier::beta},
                                                                       {"time-server", FeatureTier::beta},
                                                                       {"contacts", FeatureTier::dev},
+                                                                      {"messages", FeatureTier::dev},
                                                                       {"calendar", FeatureTier::dev}}));
   // Each answers only its own tools.
-  for (const char* tool : {"bookends", "time_now", "contacts", "calendar"}) {
+  for (const char* tool : {"bookends", "time_now", "contacts", "messages", "calendar"}) {
     int accepting = 0;
     for (const auto& p : providers) accepting += p->canHandle(tool) ? 1 : 0;
     EXPECT_EQ(accepting, 1) << tool;
