@@ -4,6 +4,7 @@
 #include "daemon/providers/calendar_provider.h"
 #include "daemon/providers/contacts_provider.h"
 #include "daemon/providers/messages_provider.h"
+#include "daemon/providers/reminders_provider.h"
 #include "daemon/providers/time_provider.h"
 
 namespace qd {
@@ -25,6 +26,7 @@ std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const Provid
   providers.push_back(std::make_shared<ContactsToolProvider>("contacts", FeatureTier::dev, services.contactStores));
   providers.push_back(std::make_shared<MessagesToolProvider>("messages", FeatureTier::dev, services.scriptRunner,
                                                              *services.blockingPool, services.environment));
+  providers.push_back(std::make_shared<RemindersToolProvider>("reminders", FeatureTier::dev, services.scriptRunner));
   providers.push_back(
       std::make_shared<CalendarToolProvider>("calendar", FeatureTier::dev, services.calendarStores, *services.clock));
   return providers;

@@ -20,9 +20,10 @@ TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
                                                                       {"time-server", FeatureTier::beta},
                                                                       {"contacts", FeatureTier::dev},
                                                                       {"messages", FeatureTier::dev},
+                                                                      {"reminders", FeatureTier::dev},
                                                                       {"calendar", FeatureTier::dev}}));
   // Each answers only its own tools.
-  for (const char* tool : {"bookends", "time_now", "contacts", "messages", "calendar"}) {
+  for (const char* tool : {"bookends", "time_now", "contacts", "messages", "reminders", "calendar"}) {
     int accepting = 0;
     for (const auto& p : providers) accepting += p->canHandle(tool) ? 1 : 0;
     EXPECT_EQ(accepting, 1) << tool;
