@@ -19,11 +19,14 @@ TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
   EXPECT_EQ(records, (std::vector<std::pair<std::string, FeatureTier>>{{"bookends", FeatureTier::beta},
                                                                       {"time-server", FeatureTier::beta},
                                                                       {"contacts", FeatureTier::dev},
+                                                                      {"notes", FeatureTier::dev},
                                                                       {"messages", FeatureTier::dev},
+                                                                      {"mail", FeatureTier::dev},
                                                                       {"reminders", FeatureTier::dev},
-                                                                      {"calendar", FeatureTier::dev}}));
+                                                                      {"calendar", FeatureTier::dev},
+                                                                      {"maps", FeatureTier::dev}}));
   // Each answers only its own tools.
-  for (const char* tool : {"bookends", "time_now", "contacts", "messages", "reminders", "calendar"}) {
+  for (const char* tool : {"bookends", "time_now", "contacts", "notes", "messages", "mail", "reminders", "calendar", "maps"}) {
     int accepting = 0;
     for (const auto& p : providers) accepting += p->canHandle(tool) ? 1 : 0;
     EXPECT_EQ(accepting, 1) << tool;
