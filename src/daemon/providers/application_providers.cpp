@@ -7,6 +7,7 @@
 #include "daemon/providers/maps_provider.h"
 #include "daemon/providers/messages_provider.h"
 #include "daemon/providers/notes_provider.h"
+#include "daemon/providers/omnifocus_provider.h"
 #include "daemon/providers/reminders_provider.h"
 #include "daemon/providers/time_provider.h"
 
@@ -24,6 +25,8 @@ ProviderServices systemProviderServices(BlockingPool& pool) {
 std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const ProviderServices& services) {
   std::vector<std::shared_ptr<ToolProvider>> providers;
   providers.push_back(std::make_shared<BookendsProvider>("bookends", FeatureTier::beta, services.scriptRunner));
+  providers.push_back(
+      std::make_shared<OmniFocusProvider>("omnifocus_consolidated", FeatureTier::beta, services.scriptRunner));
   providers.push_back(
       std::make_shared<TimeToolProvider>("time-server", FeatureTier::beta, "America/Halifax", *services.clock));
   providers.push_back(std::make_shared<ContactsToolProvider>("contacts", FeatureTier::dev, services.contactStores));

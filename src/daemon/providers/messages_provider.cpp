@@ -41,14 +41,6 @@ constexpr const char* kHelp =
 constexpr const char* kScheduleReply =
     R"({"success":false,"error":"Message scheduling is not supported by Messages.app. Consider using shortcuts.app or a third-party scheduling tool."})";
 
-// The "limit" argument truncated toward zero, default 10; values beyond any integer land
-// on the bounds (the reader holds the result to 0...50).
-std::int64_t messageLimit(const Json& arguments) {
-  const double raw = numberArgument(arguments, "limit").value_or(10);
-  if (std::isnan(raw)) return 0;
-  return static_cast<std::int64_t>(std::trunc(std::clamp(raw, -1e18, 1e18)));
-}
-
 }  // namespace
 
 std::vector<MCPTool> MessagesToolProvider::tools() const {
@@ -108,7 +100,8 @@ asio::awaitable<Json> MessagesToolProvider::dispatch(std::string operation, Json
   if (operation == "schedule") co_return textResult(kScheduleReply);
 
   ensureMessagesDatabaseAccess();
-  const std::int64_t limit = messageLimit(arguments);
+  // Truncated toward zero; the reader holds it to 0...50.
+  const std::int64_t limit = truncatedNumberArgument(arguments, "limit").value_or(10);
   std::string query;
   if (operation == "read") {
     const auto phoneNumber = stringArgument(arguments, "phoneNumber");

@@ -1,12 +1,10 @@
 #include "daemon/providers/reminders_provider.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "daemon/providers/apple_script.h"
 #include "daemon/providers/permission_guidance.h"
 #include "daemon/providers/provider_arguments.h"
-#include "daemon/runtime/text_trim.h"
 
 namespace qd {
 namespace {
@@ -44,22 +42,6 @@ std::optional<std::string> nonEmptyString(const Json& arguments, std::string_vie
   auto value = stringArgument(arguments, key);
   if (!value || value->empty()) return std::nullopt;
   return value;
-}
-
-// A decimal integer with an optional sign, the whole text; none otherwise.
-std::optional<long long> decimalInteger(const std::string& text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  long long value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    const int digit = text[i] - '0';
-    if (value > (std::numeric_limits<long long>::max() - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
 }
 
 }  // namespace
@@ -164,7 +146,7 @@ asio::awaitable<Json> RemindersToolProvider::handleOpen(std::string searchText) 
                                        "return (count of matchingReminders) as string",
                                        "end tell"};
   const std::string output = co_await runAppleScript(std::move(countScript));
-  const auto count = decimalInteger(trimWhitespaceAndNewlines(output));
+  const auto count = AppleScriptHelpers::outputInteger(output);
   if (!count || *count == 0) co_return textResult("No matching reminders found");
   std::vector<std::string> activate{"tell application \"Reminders\"", "activate", "return \"SUCCESS\"", "end tell"};
   const std::string activated = co_await runAppleScript(std::move(activate));
