@@ -3,6 +3,7 @@
 #include "daemon/providers/bookends_provider.h"
 #include "daemon/providers/calendar_provider.h"
 #include "daemon/providers/contacts_provider.h"
+#include "daemon/providers/devonthink_provider.h"
 #include "daemon/providers/mail_provider.h"
 #include "daemon/providers/maps_provider.h"
 #include "daemon/providers/messages_provider.h"
@@ -27,6 +28,7 @@ std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const Provid
   providers.push_back(std::make_shared<BookendsProvider>("bookends", FeatureTier::beta, services.scriptRunner));
   providers.push_back(
       std::make_shared<OmniFocusProvider>("omnifocus_consolidated", FeatureTier::beta, services.scriptRunner));
+  providers.push_back(std::make_shared<DevonThinkProvider>("devonthink", FeatureTier::dev, services.scriptRunner));
   providers.push_back(
       std::make_shared<TimeToolProvider>("time-server", FeatureTier::beta, "America/Halifax", *services.clock));
   providers.push_back(std::make_shared<ContactsToolProvider>("contacts", FeatureTier::dev, services.contactStores));

@@ -18,6 +18,7 @@ TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
   for (const auto& p : providers) records.emplace_back(p->providerID(), p->featureTier());
   EXPECT_EQ(records, (std::vector<std::pair<std::string, FeatureTier>>{{"bookends", FeatureTier::beta},
                                                                       {"omnifocus_consolidated", FeatureTier::beta},
+                                                                      {"devonthink", FeatureTier::dev},
                                                                       {"time-server", FeatureTier::beta},
                                                                       {"contacts", FeatureTier::dev},
                                                                       {"notes", FeatureTier::dev},
@@ -27,7 +28,7 @@ TEST(ApplicationProviders, BuiltInTheDaemonsOrderWithIdsAndTiers) {
                                                                       {"calendar", FeatureTier::dev},
                                                                       {"maps", FeatureTier::dev}}));
   // Each answers only its own tools.
-  for (const char* tool : {"bookends", "omnifocus", "time_now", "contacts", "notes", "messages", "mail", "reminders", "calendar", "maps"}) {
+  for (const char* tool : {"bookends", "omnifocus", "devonthink", "time_now", "contacts", "notes", "messages", "mail", "reminders", "calendar", "maps"}) {
     int accepting = 0;
     for (const auto& p : providers) accepting += p->canHandle(tool) ? 1 : 0;
     EXPECT_EQ(accepting, 1) << tool;
