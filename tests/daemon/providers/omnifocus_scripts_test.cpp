@@ -29,6 +29,7 @@ TEST(OmniFocusDates, IsoDateTimesAndPlainDates) {
   // The instant as the daemon's wall-clock time.
   EXPECT_EQ(parseDate("2025-03-01T10:00:00+0000", *halifax), "03/01/2025 06:00:00");
   EXPECT_EQ(parseDate("2025-07-01T23:30:00-0200", *utc), "07/02/2025 01:30:00");
+  EXPECT_EQ(parseDate("2025-03-01T10:00:00Z", *halifax), "03/01/2025 06:00:00");
   for (const char* bad : {"tomorrow", "", "2025-13-01", "2025-03-01T10:00:00", "03/01/2025", "2025-03-01 junk"}) {
     EXPECT_EQ(parseDate(bad, *utc), std::nullopt) << bad;
   }
