@@ -159,7 +159,7 @@ OperationsMap DevonThinkProvider::availableOperations() const { return {{"devont
 asio::awaitable<std::optional<Json>> DevonThinkProvider::handle(std::string toolName, std::string, Json arguments) {
   if (toolName != "devonthink") co_return std::nullopt;
   std::string target = "DEVONthink 3";
-  co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+  co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
   std::string operation = stringArgument(arguments, "operation").value_or("help");
   co_return AppleScriptHelpers::textResult(co_await dispatch(std::move(operation), std::move(arguments)));
 }
@@ -170,7 +170,7 @@ asio::awaitable<std::string> DevonThinkProvider::runJXA(std::string script) {
                 20.0,
                 "DevonThinkConsolidatedProvider",
                 "DEVONthink script failed"};
-  co_return co_await runner_->run(std::move(run));
+  co_return co_await runner().run(std::move(run));
 }
 
 asio::awaitable<std::string> DevonThinkProvider::dispatch(std::string operation, Json a) {

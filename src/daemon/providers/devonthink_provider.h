@@ -3,8 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "daemon/core/tool_provider.h"
-#include "daemon/providers/script_runner.h"
+#include "daemon/providers/scripted_provider.h"
 
 namespace qd {
 
@@ -12,16 +11,13 @@ namespace qd {
 // Automation programs on the lane "devonthink" (20 s). Replies are the JSON text the
 // program prints, or the provider's own JSON for missing arguments and operations it does
 // not run. Every call first runs the automation preflight, help included.
-class DevonThinkProvider final : public ToolProvider {
+class DevonThinkProvider final : public ScriptedToolProvider {
  public:
   DevonThinkProvider(std::string providerID, FeatureTier tier, std::shared_ptr<ScriptRunner> runner)
-      : providerID_(std::move(providerID)), tier_(tier), runner_(std::move(runner)) {}
+      : ScriptedToolProvider("devonthink", std::move(providerID), tier, std::move(runner)) {}
 
-  std::string providerID() const override { return providerID_; }
   std::vector<MCPTool> tools() const override;
-  FeatureTier featureTier() const override { return tier_; }
   OperationsMap availableOperations() const override;
-  bool canHandle(std::string_view toolName) const override { return toolName == "devonthink"; }
   asio::awaitable<std::optional<Json>> handle(std::string toolName, std::string clientId, Json arguments) override;
 
   static const std::string& helpText();
@@ -30,9 +26,6 @@ class DevonThinkProvider final : public ToolProvider {
   asio::awaitable<std::string> dispatch(std::string operation, Json arguments);
   asio::awaitable<std::string> runJXA(std::string script);
 
-  std::string providerID_;
-  FeatureTier tier_;
-  std::shared_ptr<ScriptRunner> runner_;
 };
 
 }  // namespace qd

@@ -148,7 +148,7 @@ asio::awaitable<std::optional<Json>> MailToolProvider::handle(std::string toolNa
 
 asio::awaitable<std::string> MailToolProvider::runAppleScript(std::vector<std::string> lines) {
   ScriptRun run = AppleScriptHelpers::scriptRun(lines, "mail", 15.0, "MailToolProvider", "AppleScript failed");
-  co_return co_await runner_->run(std::move(run));
+  co_return co_await runner().run(std::move(run));
 }
 
 asio::awaitable<Json> MailToolProvider::dispatch(std::string operation, Json arguments) {
@@ -158,7 +158,7 @@ asio::awaitable<Json> MailToolProvider::dispatch(std::string operation, Json arg
     co_return textResult("Unsupported mail operation: " + operation);
   }
   std::string target = "Mail";
-  co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+  co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
 
   const auto limitArgument = numberArgument(arguments, "limit");
   std::vector<std::string> script;

@@ -66,7 +66,7 @@ asio::awaitable<std::optional<Json>> MapsToolProvider::handle(std::string toolNa
     co_return textResult("Unsupported maps operation: " + operation);
   }
   std::string target = "Maps";
-  co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+  co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
 
   if (operation == "search") {
     const auto query = stringArgument(arguments, "query");

@@ -94,7 +94,7 @@ asio::awaitable<Json> MessagesToolProvider::dispatch(std::string operation, Json
     co_return textResult("Unsupported messages operation: " + operation);
   }
   std::string target = "Messages";
-  co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+  co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
 
   if (operation == "send") co_return co_await handleSend(std::move(arguments));
   if (operation == "schedule") co_return textResult(kScheduleReply);
@@ -127,7 +127,7 @@ asio::awaitable<Json> MessagesToolProvider::handleSend(Json arguments) {
       "end tell",
   };
   ScriptRun run = AppleScriptHelpers::scriptRun(lines, "messages", 15.0, "MessagesToolProvider", "AppleScript failed");
-  co_return textResult(co_await runner_->run(std::move(run)));
+  co_return textResult(co_await runner().run(std::move(run)));
 }
 
 }  // namespace qd

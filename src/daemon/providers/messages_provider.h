@@ -4,8 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "daemon/core/tool_provider.h"
-#include "daemon/providers/script_runner.h"
+#include "daemon/providers/scripted_provider.h"
 #include "daemon/runtime/blocking_pool.h"
 #include "platform/environment.h"
 
@@ -15,23 +14,18 @@ namespace qd {
 // lane "messages") and reads a conversation or the unread incoming messages straight from
 // its database (SQLite on the blocking pool, one query at a time on the lane
 // "messages-db"), so a send and a read may run side by side.
-class MessagesToolProvider final : public ToolProvider {
+class MessagesToolProvider final : public ScriptedToolProvider {
  public:
   // `environment`: where the home folder is read; absent, the process environment at
   // each call. `pool` must outlive the provider.
   MessagesToolProvider(std::string providerID, FeatureTier tier, std::shared_ptr<ScriptRunner> runner,
                        BlockingPool& pool, std::optional<platform::Environment> environment = std::nullopt)
-      : providerID_(std::move(providerID)),
-        tier_(tier),
-        runner_(std::move(runner)),
+      : ScriptedToolProvider("messages", std::move(providerID), tier, std::move(runner)),
         pool_(pool),
         environment_(std::move(environment)) {}
 
-  std::string providerID() const override { return providerID_; }
   std::vector<MCPTool> tools() const override;
-  FeatureTier featureTier() const override { return tier_; }
   OperationsMap availableOperations() const override;
-  bool canHandle(std::string_view toolName) const override { return toolName == "messages"; }
   asio::awaitable<std::optional<Json>> handle(std::string toolName, std::string clientId, Json arguments) override;
 
  private:
@@ -43,9 +37,6 @@ class MessagesToolProvider final : public ToolProvider {
   asio::awaitable<Json> readRecords(std::string query);
   platform::Environment environment() const;
 
-  std::string providerID_;
-  FeatureTier tier_;
-  std::shared_ptr<ScriptRunner> runner_;
   BlockingPool& pool_;
   std::optional<platform::Environment> environment_;
 };

@@ -68,7 +68,7 @@ asio::awaitable<std::optional<Json>> NotesToolProvider::handle(std::string toolN
 
 asio::awaitable<std::string> NotesToolProvider::runAppleScript(std::vector<std::string> lines) {
   ScriptRun run = AppleScriptHelpers::scriptRun(lines, "notes", 15.0, "NotesToolProvider", "AppleScript failed");
-  co_return co_await runner_->run(std::move(run));
+  co_return co_await runner().run(std::move(run));
 }
 
 asio::awaitable<Json> NotesToolProvider::dispatch(std::string operation, Json arguments) {
@@ -77,7 +77,7 @@ asio::awaitable<Json> NotesToolProvider::dispatch(std::string operation, Json ar
 
   if (operation == "list") {
     std::string target = "Notes";
-    co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+    co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
     std::vector<std::string> script{"tell application \"Notes\"",
                                     "set outLines to {}",
                                     "set allNotes to every note",
@@ -94,7 +94,7 @@ asio::awaitable<Json> NotesToolProvider::dispatch(std::string operation, Json ar
 
   if (operation == "search") {
     std::string target = "Notes";
-    co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+    co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
     const auto searchText = stringArgument(arguments, "searchText");
     if (!searchText || searchText->empty()) co_return textResult("Missing searchText");
     const std::string text = escape(*searchText);

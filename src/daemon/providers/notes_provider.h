@@ -3,33 +3,26 @@
 #include <memory>
 #include <string>
 
-#include "daemon/core/tool_provider.h"
-#include "daemon/providers/script_runner.h"
+#include "daemon/providers/scripted_provider.h"
 
 namespace qd {
 
 // The "notes" tool: lists, searches and creates notes of the Notes application through
 // AppleScript on the lane "notes". List and search run the automation preflight first;
 // create runs its script directly, so a refusal shows as the script's own failure.
-class NotesToolProvider final : public ToolProvider {
+class NotesToolProvider final : public ScriptedToolProvider {
  public:
   NotesToolProvider(std::string providerID, FeatureTier tier, std::shared_ptr<ScriptRunner> runner)
-      : providerID_(std::move(providerID)), tier_(tier), runner_(std::move(runner)) {}
+      : ScriptedToolProvider("notes", std::move(providerID), tier, std::move(runner)) {}
 
-  std::string providerID() const override { return providerID_; }
   std::vector<MCPTool> tools() const override;
-  FeatureTier featureTier() const override { return tier_; }
   OperationsMap availableOperations() const override;
-  bool canHandle(std::string_view toolName) const override { return toolName == "notes"; }
   asio::awaitable<std::optional<Json>> handle(std::string toolName, std::string clientId, Json arguments) override;
 
  private:
   asio::awaitable<Json> dispatch(std::string operation, Json arguments);
   asio::awaitable<std::string> runAppleScript(std::vector<std::string> lines);
 
-  std::string providerID_;
-  FeatureTier tier_;
-  std::shared_ptr<ScriptRunner> runner_;
 };
 
 }  // namespace qd

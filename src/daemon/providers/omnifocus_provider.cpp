@@ -191,7 +191,7 @@ OperationsMap OmniFocusProvider::availableOperations() const { return {{"omnifoc
 asio::awaitable<std::optional<Json>> OmniFocusProvider::handle(std::string toolName, std::string, Json arguments) {
   if (toolName != "omnifocus") co_return std::nullopt;
   std::string target = "OmniFocus";
-  co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+  co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
   std::string operation = stringArgument(arguments, "operation").value_or("help");
   co_return textResult(co_await dispatch(std::move(operation), std::move(arguments)));
 }
@@ -199,7 +199,7 @@ asio::awaitable<std::optional<Json>> OmniFocusProvider::handle(std::string toolN
 asio::awaitable<std::string> OmniFocusProvider::runAppleScript(std::vector<std::string> lines) {
   ScriptRun run = AppleScriptHelpers::scriptRun(lines, "omnifocus", 15.0, "OmniFocusConsolidatedProvider",
                                                 "OmniFocus AppleScript failed");
-  co_return co_await runner_->run(std::move(run));
+  co_return co_await runner().run(std::move(run));
 }
 
 // Programs are named before they are awaited: g++ 12 destroys a temporary passed by value

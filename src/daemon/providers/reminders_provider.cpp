@@ -75,7 +75,7 @@ asio::awaitable<std::optional<Json>> RemindersToolProvider::handle(std::string t
 
 asio::awaitable<std::string> RemindersToolProvider::runAppleScript(std::vector<std::string> lines) {
   ScriptRun run = AppleScriptHelpers::scriptRun(lines, "reminders", 15.0, "RemindersToolProvider", "AppleScript failed");
-  co_return co_await runner_->run(std::move(run));
+  co_return co_await runner().run(std::move(run));
 }
 
 asio::awaitable<Json> RemindersToolProvider::dispatch(std::string operation, Json arguments) {
@@ -85,7 +85,7 @@ asio::awaitable<Json> RemindersToolProvider::dispatch(std::string operation, Jso
     co_return textResult("Unsupported reminders operation: " + operation);
   }
   std::string target = "Reminders";
-  co_await PermissionGuidance::ensureAutomationAccess(*runner_, std::move(target));
+  co_await PermissionGuidance::ensureAutomationAccess(runner(), std::move(target));
 
   // Scripts are named before they are awaited: g++ 12 destroys a temporary passed by value
   // to an awaited coroutine twice.

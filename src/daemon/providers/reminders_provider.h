@@ -3,24 +3,20 @@
 #include <memory>
 #include <string>
 
-#include "daemon/core/tool_provider.h"
-#include "daemon/providers/script_runner.h"
+#include "daemon/providers/scripted_provider.h"
 
 namespace qd {
 
 // The "reminders" tool: lists, searches and creates reminders of the Reminders application
 // and brings it to the front when reminders match, through short AppleScript programs on
 // the lane "reminders". Every operation but help runs the automation preflight first.
-class RemindersToolProvider final : public ToolProvider {
+class RemindersToolProvider final : public ScriptedToolProvider {
  public:
   RemindersToolProvider(std::string providerID, FeatureTier tier, std::shared_ptr<ScriptRunner> runner)
-      : providerID_(std::move(providerID)), tier_(tier), runner_(std::move(runner)) {}
+      : ScriptedToolProvider("reminders", std::move(providerID), tier, std::move(runner)) {}
 
-  std::string providerID() const override { return providerID_; }
   std::vector<MCPTool> tools() const override;
-  FeatureTier featureTier() const override { return tier_; }
   OperationsMap availableOperations() const override;
-  bool canHandle(std::string_view toolName) const override { return toolName == "reminders"; }
   asio::awaitable<std::optional<Json>> handle(std::string toolName, std::string clientId, Json arguments) override;
 
  private:
@@ -28,9 +24,6 @@ class RemindersToolProvider final : public ToolProvider {
   asio::awaitable<Json> handleOpen(std::string searchText);
   asio::awaitable<std::string> runAppleScript(std::vector<std::string> lines);
 
-  std::string providerID_;
-  FeatureTier tier_;
-  std::shared_ptr<ScriptRunner> runner_;
 };
 
 }  // namespace qd
