@@ -13,8 +13,9 @@ namespace qd::MessagesDatabase {
 namespace {
 
 constexpr const char* kNotReadable = "[Message content not readable]";
-// Match-engine steps (roughly milliseconds) one pattern may take on one body. Real bodies
-// match in far less; a body built to make a lazy pattern backtrack stops here.
+// Match-engine steps one pattern may take on one body. Real bodies match in far less; a
+// body built to make a lazy pattern backtrack stops here (a crafted megabyte decodes in
+// about 45 ms in all, see bench/messages_reader_bench).
 constexpr std::int32_t kPatternTimeLimit = 50;
 constexpr std::int32_t kMinimumCharacters = 6;
 
