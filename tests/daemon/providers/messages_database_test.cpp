@@ -97,6 +97,15 @@ TEST_F(MessagesDatabaseTest, ConversationReadsBothDirectionsNewestFirstAndSkipsO
   EXPECT_EQ(formatMessagesJSON(Json::array()), "[]");
 }
 
+TEST_F(MessagesDatabaseTest, AHomeWithUriCharactersIsAPlainPath) {
+  test::TempDir oddHome("a?mode=ro%20#b");
+  ChatDb odd(databasePath(oddHome.path()));
+  odd.addHandle(1, "+19025551234");
+  odd.addMessage({.handle = 1, .text = "found", .unixSeconds = kT0, .isRead = 0});
+  EXPECT_EQ(contents(queryMessagesDatabase(databasePath(oddHome.path()), unreadQuery(5))),
+            std::vector<std::string>{"found"});
+}
+
 TEST_F(MessagesDatabaseTest, UnreadListsUnreadIncomingOfEveryHandle) {
   db.addMessage({.handle = 1, .text = "read already", .unixSeconds = kT0, .isRead = 1});
   db.addMessage({.handle = 1, .text = "new one", .unixSeconds = kT0 + 60, .isRead = 0});
