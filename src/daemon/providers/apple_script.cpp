@@ -44,6 +44,11 @@ std::string laneForScript(const std::vector<std::string>& lines) {
   return "apple-mcp";
 }
 
+void appendLineJoinedReturn(std::vector<std::string>& lines) {
+  lines.insert(lines.end(), {"set AppleScript's text item delimiters to linefeed", "set outputText to outLines as text",
+                             "set AppleScript's text item delimiters to \"\"", "return outputText"});
+}
+
 std::optional<std::int64_t> outputInteger(std::string_view output) {
   const std::string text = trimWhitespaceAndNewlines(output);
   std::size_t i = 0;

@@ -30,6 +30,10 @@ std::string escape(std::string_view text);
 // Maps), else "apple-mcp".
 std::string laneForScript(const std::vector<std::string>& lines);
 
+// The closing lines of a listing script that gathered its items in `outLines`: the items
+// joined by line feeds are returned, and AppleScript's text item delimiters reset.
+void appendLineJoinedReturn(std::vector<std::string>& lines);
+
 // A script's output, white space and line breaks trimmed, as a decimal integer with an
 // optional leading "+" or "-"; none when it is empty, does not read or overflows.
 std::optional<std::int64_t> outputInteger(std::string_view output);

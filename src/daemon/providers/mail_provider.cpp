@@ -40,12 +40,6 @@ constexpr const char* kHelp =
     "- `subject` (string, required for send) — Subject\n"
     "- `body` (string, required for send) — Message text";
 
-// The closing lines of a listing: one line per item.
-void appendJoinedReturn(std::vector<std::string>& lines) {
-  lines.insert(lines.end(), {"set AppleScript's text item delimiters to linefeed", "set outputText to outLines as text",
-                             "set AppleScript's text item delimiters to \"\"", "return outputText"});
-}
-
 // The unread listing has no upper bound: only the largest integer AppleScript takes holds it.
 constexpr int kUnboundedLimit = 536870911;
 
@@ -66,7 +60,7 @@ std::vector<std::string> inboxScript(bool latest, int limit) {
     lines.push_back("set end of outLines to ((subject of m as string) & \" | \" & (sender of m as string))");
   }
   lines.push_back("end repeat");
-  appendJoinedReturn(lines);
+  AppleScriptHelpers::appendLineJoinedReturn(lines);
   lines.push_back("end tell");
   return lines;
 }
@@ -95,7 +89,7 @@ std::vector<std::string> searchScript(const std::string& term, int limit) {
                                  "end if",
                                  "end repeat",
                                  "end repeat"};
-  appendJoinedReturn(lines);
+  AppleScriptHelpers::appendLineJoinedReturn(lines);
   lines.push_back("end tell");
   return lines;
 }
@@ -114,7 +108,7 @@ std::vector<std::string> namesScript(const std::string& collection, const std::s
                                  "end repeat",
                                  "on error",
                                  "end try"};
-  appendJoinedReturn(lines);
+  AppleScriptHelpers::appendLineJoinedReturn(lines);
   lines.push_back("end tell");
   return lines;
 }

@@ -32,12 +32,6 @@ constexpr const char* kHelp =
     "- `body` (string, optional) — Note body\n"
     "- `folderName` (string, optional) — Target folder";
 
-// The closing lines of a listing: the names one per line.
-void appendJoinedReturn(std::vector<std::string>& lines) {
-  lines.insert(lines.end(), {"set AppleScript's text item delimiters to linefeed", "set outputText to outLines as text",
-                             "set AppleScript's text item delimiters to \"\"", "return outputText"});
-}
-
 }  // namespace
 
 std::vector<MCPTool> NotesToolProvider::tools() const {
@@ -87,7 +81,7 @@ asio::awaitable<Json> NotesToolProvider::dispatch(std::string operation, Json ar
                                     "set n to item i of allNotes",
                                     "set end of outLines to (name of n as string)",
                                     "end repeat"};
-    appendJoinedReturn(script);
+    AppleScriptHelpers::appendLineJoinedReturn(script);
     script.push_back("end tell");
     co_return textResult(co_await runAppleScript(std::move(script)));
   }
@@ -111,7 +105,7 @@ asio::awaitable<Json> NotesToolProvider::dispatch(std::string operation, Json ar
                                     "if matchedCount >= maxCount then exit repeat",
                                     "end if",
                                     "end repeat"};
-    appendJoinedReturn(script);
+    AppleScriptHelpers::appendLineJoinedReturn(script);
     script.push_back("end tell");
     co_return textResult(co_await runAppleScript(std::move(script)));
   }
