@@ -1,6 +1,9 @@
 #include "daemon/providers/apple_script.h"
 
+#include <limits>
 #include <utility>
+
+#include "daemon/runtime/text_trim.h"
 
 namespace qd::AppleScriptHelpers {
 
@@ -39,6 +42,30 @@ std::string laneForScript(const std::vector<std::string>& lines) {
     if (script.find(needle) != std::string::npos) return lane;
   }
   return "apple-mcp";
+}
+
+void appendLineJoinedReturn(std::vector<std::string>& lines) {
+  lines.insert(lines.end(), {"set AppleScript's text item delimiters to linefeed", "set outputText to outLines as text",
+                             "set AppleScript's text item delimiters to \"\"", "return outputText"});
+}
+
+std::optional<std::int64_t> outputInteger(std::string_view output) {
+  const std::string text = trimWhitespaceAndNewlines(output);
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return std::nullopt;
+  // Accumulated as a negative number, so the most negative value reads too.
+  std::int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    const int digit = text[i] - '0';
+    if (value < (std::numeric_limits<std::int64_t>::min() + digit) / 10) return std::nullopt;
+    value = value * 10 - digit;
+  }
+  if (negative) return value;
+  if (value == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
+  return -value;
 }
 
 std::vector<std::string> scriptArguments(const std::vector<std::string>& lines) {

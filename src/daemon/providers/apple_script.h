@@ -4,6 +4,8 @@
 // escape, the lane a script runs on, and running a script's lines through osascript.
 // (Hexadecimal text to bytes is bytesFromHex in utilities/hex_text.h.)
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +29,14 @@ std::string escape(std::string_view text);
 // lines address, in a fixed order (Contacts, Notes, Messages, Mail, Reminders, Calendar,
 // Maps), else "apple-mcp".
 std::string laneForScript(const std::vector<std::string>& lines);
+
+// The closing lines of a listing script that gathered its items in `outLines`: the items
+// joined by line feeds are returned, and AppleScript's text item delimiters reset.
+void appendLineJoinedReturn(std::vector<std::string>& lines);
+
+// A script's output, white space and line breaks trimmed, as a decimal integer with an
+// optional leading "+" or "-"; none when it is empty, does not read or overflows.
+std::optional<std::int64_t> outputInteger(std::string_view output);
 
 // The osascript arguments for a script: "-e" and the line, for each line.
 std::vector<std::string> scriptArguments(const std::vector<std::string>& lines);

@@ -4,6 +4,7 @@
 // their identifiers and tiers.
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "daemon/core/tool_provider.h"
@@ -12,24 +13,30 @@
 #include "daemon/utilities/clock.h"
 #include "platform/calendar_store.h"
 #include "platform/contact_store.h"
+#include "platform/environment.h"
 
 namespace qd {
 
 // What the providers reach the system through; tests fill it with fakes.
 struct ProviderServices {
   std::shared_ptr<ScriptRunner> scriptRunner;
+  // Where the Messages database is queried; must be set and outlive the providers.
+  BlockingPool* blockingPool = nullptr;
+  // Where the home folder is read; absent, the process environment at each call.
+  std::optional<platform::Environment> environment;
   platform::CalendarStoreFactory calendarStores;
   platform::ContactStoreFactory contactStores;
   const Clock* clock = &Clock::system();
 };
 
-// osascript from PATH through `pool`, the system's calendar and contact stores, the real
-// clock. `pool` must outlive the providers.
+// osascript from PATH and the Messages database queries through `pool`, the system's
+// calendar and contact stores, the real clock. `pool` must outlive the providers.
 ProviderServices systemProviderServices(BlockingPool& pool);
 
-// In the daemon's order: ("bookends", beta), ("time-server", beta, default zone
-// "America/Halifax"), ("contacts", dev), ("calendar", dev). The providers of the other
-// applications take their places between these as they are added.
+// In the daemon's order: ("bookends", beta), ("omnifocus_consolidated", beta),
+// ("devonthink", dev), ("time-server", beta, default zone "America/Halifax"), ("contacts",
+// dev), ("notes", dev), ("messages", dev), ("mail", dev), ("reminders", dev), ("calendar",
+// dev), ("maps", dev).
 std::vector<std::shared_ptr<ToolProvider>> makeApplicationProviders(const ProviderServices& services);
 
 }  // namespace qd

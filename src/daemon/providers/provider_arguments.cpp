@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "daemon/utilities/any_codable.h"
 
@@ -30,6 +31,21 @@ std::optional<double> numberArgument(const Json& arguments, std::string_view key
   const Json* value = member(arguments, key);
   if (!value || !value->is_number()) return std::nullopt;
   return value->get<double>();
+}
+
+std::optional<bool> boolArgument(const Json& arguments, std::string_view key) {
+  const Json* value = member(arguments, key);
+  return value ? boolValue(*value) : std::nullopt;
+}
+
+std::optional<std::int64_t> truncatedNumberArgument(const Json& arguments, std::string_view key) {
+  const auto raw = numberArgument(arguments, key);
+  if (!raw) return std::nullopt;
+  if (std::isnan(*raw)) return 0;
+  // 2^63 is exactly representable; anything at or above it is out of range.
+  if (*raw >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (*raw <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(std::trunc(*raw));
 }
 
 std::optional<std::vector<std::string>> stringListArgument(const Json& arguments, std::string_view key) {

@@ -19,6 +19,11 @@ std::optional<std::string> stringArgument(const Json& arguments, std::string_vie
 std::optional<std::int64_t> integerArgument(const Json& arguments, std::string_view key);
 // Any JSON number, integer or not, as a double.
 std::optional<double> numberArgument(const Json& arguments, std::string_view key);
+// A JSON Boolean.
+std::optional<bool> boolArgument(const Json& arguments, std::string_view key);
+// Any JSON number truncated toward zero; values beyond the signed 64-bit range (1e300,
+// infinities) land on its bounds, and NaN counts as 0.
+std::optional<std::int64_t> truncatedNumberArgument(const Json& arguments, std::string_view key);
 // An array whose elements are all strings; an array holding anything else counts as absent.
 std::optional<std::vector<std::string>> stringListArgument(const Json& arguments, std::string_view key);
 

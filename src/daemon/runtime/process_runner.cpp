@@ -125,16 +125,20 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
   throw ProcessRunnerError(errorDomain, status.code, standardError.empty() ? failureDescription : standardError);
 }
 
-asio::awaitable<std::string> runAsync(BlockingPool& pool, std::string executable, std::vector<std::string> arguments,
-                                      std::string lane, double timeoutSeconds, std::string errorDomain,
-                                      std::string failureDescription) {
+asio::awaitable<AsyncMutex::Guard> lockLane(std::string lane) {
   const asio::any_io_executor executor = co_await asio::this_coro::executor;
   auto& context = asio::query(executor, asio::execution::context);
   // The waiters' timers must die before their service: a timer made first registers the
   // timer service before the lanes', so it is shut down and destroyed after them.
   { asio::steady_timer registerTimerService(executor); }
   AsyncMutex& laneLock = asio::use_service<AsyncLaneLocks>(context).lock(lane, executor);
-  AsyncMutex::Guard guard = co_await laneLock.lock();
+  co_return co_await laneLock.lock();
+}
+
+asio::awaitable<std::string> runAsync(BlockingPool& pool, std::string executable, std::vector<std::string> arguments,
+                                      std::string lane, double timeoutSeconds, std::string errorDomain,
+                                      std::string failureDescription) {
+  AsyncMutex::Guard guard = co_await lockLane(lane);
   // run() takes the lane's thread lock too, which is free here unless a blocking caller
   // outside this io context holds the lane: both kinds of callers stay serialised.
   auto work = [executable = std::move(executable), arguments = std::move(arguments), lane = std::move(lane),

@@ -13,6 +13,7 @@
 
 #include <asio/awaitable.hpp>
 
+#include "daemon/runtime/async_mutex.h"
 #include "daemon/runtime/blocking_pool.h"
 #include "daemon/utilities/error.h"
 
@@ -52,6 +53,11 @@ namespace ProcessRunner {
 //   status: the trimmed standard error, or `failureDescription` when that is empty
 std::string run(const std::string& executable, const std::vector<std::string>& arguments, const std::string& lane,
                 double timeoutSeconds, const std::string& errorDomain, const std::string& failureDescription);
+
+// The io-thread lock of a lane, for blocking work other than a program run that must take
+// its turn with the lane's other users (a database query handed to the pool afterwards).
+// The same queue runAsync waits in; the lane is free again when the guard goes.
+asio::awaitable<AsyncMutex::Guard> lockLane(std::string lane);
 
 // run() for a coroutine on the io thread: the lane is taken there, through an AsyncMutex
 // per lane and io context (callers queue in arrival order and no thread waits), then the
