@@ -62,6 +62,20 @@ std::string oneDecimal(double value) {
   return text;
 }
 
+// Signal 0 also reaches a zombie: a process that has ended but is not reaped yet is dead.
+bool orphanLives(pid_t pid) {
+  if (!isProcessAlive(pid)) return false;
+  std::optional<std::string> stat;
+  try {
+    stat = readFileIfPresent("/proc/" + std::to_string(pid) + "/stat");
+  } catch (const std::exception&) {
+    return true;
+  }
+  if (!stat) return false;
+  const auto close = stat->rfind(')');
+  return close == std::string::npos || close + 2 >= stat->size() || (*stat)[close + 2] != 'Z';
+}
+
 asio::awaitable<void> startAndInitialize(std::shared_ptr<MCPClient> client) {
   co_await client->start();
   co_await client->initialize(ClientCapabilities{});
@@ -354,7 +368,7 @@ asio::awaitable<void> TinderboxSupervisor::cleanupOrphanedProcesses() {
     removePidFile();
     co_return;
   }
-  if (!isProcessAlive(*pid)) {
+  if (!orphanLives(*pid)) {
     Logger::info(component, "PID file exists but process is dead, cleaning up", {{"pid", *pid}});
     removePidFile();
     co_return;
@@ -372,7 +386,7 @@ asio::awaitable<void> TinderboxSupervisor::cleanupOrphanedProcesses() {
   // Polled rather than slept whole: an orphan that ends at once does not hold the start.
   const auto deadline = std::chrono::steady_clock::now() + settings_.orphanGrace;
   asio::steady_timer timer(executor_);
-  while (isProcessAlive(*pid) && std::chrono::steady_clock::now() < deadline) {
+  while (orphanLives(*pid) && std::chrono::steady_clock::now() < deadline) {
     timer.expires_after(std::chrono::milliseconds(50));
     std::error_code ec;
     co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
@@ -382,7 +396,7 @@ asio::awaitable<void> TinderboxSupervisor::cleanupOrphanedProcesses() {
       co_return;
     }
   }
-  if (isProcessAlive(*pid)) {
+  if (orphanLives(*pid)) {
     Logger::warn(component, "Process didn't respond to SIGTERM, sending SIGKILL", {{"pid", *pid}});
     ::kill(*pid, SIGKILL);
   }
