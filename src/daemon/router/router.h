@@ -137,6 +137,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   asio::awaitable<Json> handleRestartTinderbox(std::string reason);
   asio::awaitable<Json> handleStartTinderbox();
   asio::awaitable<Json> handleStopTinderbox();
+  asio::awaitable<void> startAndBind(std::shared_ptr<TinderboxSupervisor> supervisor);
   // Whether the supervisor reports a note-app process id.
   bool hasTinderboxProcess() const;
 

@@ -46,6 +46,21 @@ asio::awaitable<Json> TinderboxDaemon::handleTinderboxRuntime(Json arguments) {
                                       "Supported operations: restart_tinderbox, open_tinderbox, quit_tinderbox");
 }
 
+// startTinderbox(), then the hand-over of its client; after a failure the hand-over of
+// whatever the supervisor holds (none after a failed spawn), then the failure.
+asio::awaitable<void> TinderboxDaemon::startAndBind(std::shared_ptr<TinderboxSupervisor> supervisor) {
+  std::shared_ptr<MCPClient> client;
+  std::exception_ptr error;
+  try {
+    client = co_await supervisor->startTinderbox();
+  } catch (...) {
+    error = std::current_exception();
+    client = supervisor->getTinderboxClient();
+  }
+  co_await setTinderboxProviderClient(std::move(client));
+  if (error) std::rethrow_exception(error);
+}
+
 asio::awaitable<Json> TinderboxDaemon::handleRestartTinderbox(std::string reason) {
   std::shared_ptr<TinderboxSupervisor> supervisor = supervisor_;
   if (!supervisor) {
@@ -71,8 +86,7 @@ asio::awaitable<Json> TinderboxDaemon::handleRestartTinderbox(std::string reason
     co_await setTinderboxProviderClient(std::move(current));
     std::rethrow_exception(error);
   }
-  std::shared_ptr<MCPClient> client = co_await supervisor->startTinderbox();
-  co_await setTinderboxProviderClient(std::move(client));
+  co_await startAndBind(supervisor);
   const std::optional<pid_t> pid = supervisor->getTinderboxPID();
   using namespace debug_text;
   co_return router::textResult(map(Entries{
@@ -91,19 +105,7 @@ asio::awaitable<Json> TinderboxDaemon::handleStartTinderbox() {
     co_return router::textResult("Start denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
   }
   const std::optional<pid_t> before = supervisor->getTinderboxPID();
-  std::shared_ptr<MCPClient> client;
-  std::exception_ptr error;
-  try {
-    client = co_await supervisor->startTinderbox();
-  } catch (...) {
-    error = std::current_exception();
-  }
-  if (error) {
-    std::shared_ptr<MCPClient> current = supervisor->getTinderboxClient();
-    co_await setTinderboxProviderClient(std::move(current));
-    std::rethrow_exception(error);
-  }
-  co_await setTinderboxProviderClient(std::move(client));
+  co_await startAndBind(supervisor);
   const std::optional<pid_t> after = supervisor->getTinderboxPID();
   using namespace debug_text;
   co_return router::textResult(map(Entries{
