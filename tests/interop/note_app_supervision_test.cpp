@@ -36,8 +36,10 @@ class NoteAppSupervision : public testing::Test {
     ASSERT_TRUE(std::filesystem::exists(server)) << "run npm ci in tests/interop";
     // The wrapper execs the server, so the server is the daemon's direct child and gets
     // its parent-death signal.
+    // It refuses to start while the file "broken" exists beside it.
     wrapper_ = home_ / "note-app";
-    std::ofstream(wrapper_) << "#!/bin/sh\nexec " << QD_NODE_PATH << " " << server.string() << " stdio\n";
+    std::ofstream(wrapper_) << "#!/bin/sh\n[ -e \"$(dirname \"$0\")/broken\" ] && exit 1\nexec " << QD_NODE_PATH << " "
+                            << server.string() << " stdio\n";
     std::filesystem::permissions(wrapper_, std::filesystem::perms::owner_all);
   }
 
@@ -162,6 +164,24 @@ TEST_F(NoteAppSupervision, TheSixthRestartWithinFiveMinutesIsRefused) {
   expectEchoWorks();  // the refused restart left the server running
   const std::string opened = text(callTool("tbx_doc_open_tinderbox"));
   EXPECT_NE(opened.find("\"alreadyRunning\": true"), std::string::npos) << opened;
+}
+
+TEST_F(NoteAppSupervision, AfterAFailedRespawnCallsAnswerThatTheNoteAppIsNotConnected) {
+  startDaemon();
+  ASSERT_TRUE(waitForServer());
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!listsTool("echo") && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  expectEchoWorks();
+
+  std::ofstream(home_ / "broken") << "";
+  const Json failed = callTool("tbx_doc_restart_tinderbox", Json{{"reason", "test"}});
+  EXPECT_TRUE(failed.contains("error")) << dumpJson(failed);
+  EXPECT_EQ(text(callTool("echo", Json{{"message", "x"}})), "error: Tinderbox is not connected");
+  EXPECT_FALSE(std::filesystem::exists(daemon_->configuration().pidFilePath()));
+
+  std::filesystem::remove(home_ / "broken");
+  EXPECT_NE(text(callTool("tbx_doc_open_tinderbox")).find("\"tinderboxConnected\": true"), std::string::npos);
+  expectEchoWorks();
 }
 
 }  // namespace

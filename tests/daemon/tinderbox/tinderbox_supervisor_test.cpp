@@ -211,6 +211,18 @@ TEST(TinderboxSupervisor, OrphanCleanUpSignalsOnlyAProcessThatRunsTheServer) {
   }
 }
 
+TEST(TinderboxSupervisor, AScriptServerIsRecognisedByItsCommandLine) {
+  test::TempDir scripts;
+  const auto script = scripts / "server.sh";
+  std::ofstream(script) << "sleep 1000; :\n";
+  SpawnOptions options = spawnOptions("/bin/sh", {script.string()});
+  options.stdinMode = options.stdoutMode = options.stderrMode = StdioMode::null;
+  auto child = ChildProcess::spawn(options);
+  EXPECT_TRUE(processRunsServer(child->pid(), script.string()));
+  EXPECT_TRUE(processRunsServer(child->pid(), "/bin/sh"));
+  EXPECT_FALSE(processRunsServer(child->pid(), (scripts / "other.sh").string()));
+}
+
 TEST(TinderboxSupervisor, ASpawnThatOutlivesItsStartLimitStopsItsChild) {
   // The "server" writes its pid to the file given as its document, then never answers.
   test::TempDir scripts;
