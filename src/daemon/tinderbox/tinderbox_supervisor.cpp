@@ -454,6 +454,7 @@ asio::awaitable<void> TinderboxSupervisor::performHealthCheck() {
 }
 
 asio::awaitable<void> TinderboxSupervisor::restartAfterFailedCheck(std::string reason) {
+  const std::shared_ptr<MCPClient> before = client_;
   bool failed = false;
   try {
     co_await restart(std::move(reason));
@@ -465,8 +466,9 @@ asio::awaitable<void> TinderboxSupervisor::restartAfterFailedCheck(std::string r
   // A dead child refused a restart (the limit) keeps no client: calls then answer that
   // the note app is not connected instead of failing on a closed pipe.
   if (failed && !isShuttingDown_ && client_ && !childIsAlive()) co_await disconnectCurrentTinderbox();
-  // Whatever the outcome, the owner learns which client (or none) is current now.
-  if (onClientChanged_ && !isShuttingDown_) {
+  // The owner learns which client (or none) is current now; a refused restart that left
+  // the same client changes nothing for it.
+  if (onClientChanged_ && !isShuttingDown_ && client_ != before) {
     ClientChangedHandler handler = onClientChanged_;
     co_await handler(client_);
   }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <asio/co_spawn.hpp>
@@ -218,6 +219,13 @@ TEST(TinderboxSupervisor, AScriptServerIsRecognisedByItsCommandLine) {
   SpawnOptions options = spawnOptions("/bin/sh", {script.string()});
   options.stdinMode = options.stdoutMode = options.stderrMode = StdioMode::null;
   auto child = ChildProcess::spawn(options);
+  // The kernel lets the spawner go on before it has set the new command line up.
+  const std::string cmdline = "/proc/" + std::to_string(child->pid()) + "/cmdline";
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (readFileIfPresent(cmdline).value_or("").find(script.string()) == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
   EXPECT_TRUE(processRunsServer(child->pid(), script.string()));
   EXPECT_TRUE(processRunsServer(child->pid(), "/bin/sh"));
   EXPECT_FALSE(processRunsServer(child->pid(), (scripts / "other.sh").string()));
