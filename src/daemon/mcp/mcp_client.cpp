@@ -49,11 +49,37 @@ asio::awaitable<void> MCPClient::start() {
       if (auto self = weak.lock()) self->handleMessage(line);
     });
   };
+  // Posted like the lines, so the answers read before the end are delivered first.
+  transport_->setInputEndedHandler([weak, executor] {
+    asio::post(executor, [weak] {
+      if (auto self = weak.lock()) self->handleInputEnded();
+    });
+  });
   co_await transport_->start(std::move(onMessage));
+}
+
+void MCPClient::handleInputEnded() {
+  if (inputEnded_) return;
+  inputEnded_ = true;
+  if (!pendingRequests_.empty()) {
+    Logger::warn(component, "Server output ended; failing waiting requests", {{"count", pendingRequests_.size()}});
+  }
+  failAllPending();
+}
+
+void MCPClient::failAllPending() {
+  auto pending = std::move(pendingRequests_);
+  pendingRequests_.clear();
+  for (auto& [id, entry] : pending) {
+    entry.timeoutTimer->cancel();
+    entry.continuation->fail(std::make_exception_ptr(TransportError::connectionClosed()));
+  }
 }
 
 asio::awaitable<Json> MCPClient::sendRequest(std::string method, std::optional<Json> params,
                                              std::optional<double> timeoutSeconds) {
+  // Nothing can answer once the server's output has ended.
+  if (inputEnded_) throw TransportError::connectionClosed();
   const double seconds = timeoutSeconds.value_or(defaultRequestTimeout_);
   const std::int64_t id = nextRequestId_++;
   // An encoding error leaves the id used and nothing registered.
@@ -184,12 +210,7 @@ asio::awaitable<InitializeResult> MCPClient::initialize(ClientCapabilities capab
 }
 
 asio::awaitable<void> MCPClient::close() {
-  auto pending = std::move(pendingRequests_);
-  pendingRequests_.clear();
-  for (auto& [id, entry] : pending) {
-    entry.timeoutTimer->cancel();
-    entry.continuation->fail(std::make_exception_ptr(TransportError::connectionClosed()));
-  }
+  failAllPending();
   co_await transport_->close();
   isInitialized_ = false;
   Logger::info(component, "Connection closed");

@@ -30,7 +30,9 @@ class MCPClient : public std::enable_shared_from_this<MCPClient> {
                                            Implementation clientInfo, double requestTimeoutSeconds);
 
   // Starts the transport; every received line is handled in a task of its own. The
-  // transport's start error is thrown unchanged.
+  // transport's start error is thrown unchanged. When the transport reports that the
+  // server's output ended (the server exited or closed it), every waiting request fails
+  // at once with TransportError::connectionClosed, and so does every later one.
   asio::awaitable<void> start();
   // Sends "initialize" (protocol "2024-11-05"), stores the server's capabilities and
   // information, then sends "notifications/initialized".
@@ -77,6 +79,8 @@ class MCPClient : public std::enable_shared_from_this<MCPClient> {
   void handleMessage(const std::string& line);
   void handleTimeout(const std::string& id, const std::string& method);
   void handleSendError(const std::string& id, std::exception_ptr error);
+  void handleInputEnded();
+  void failAllPending();
   std::optional<PendingRequest> takePending(const std::string& id);
   static asio::awaitable<void> sendTask(std::shared_ptr<MCPClient> self, std::string id, std::string bytes);
 
@@ -89,6 +93,7 @@ class MCPClient : public std::enable_shared_from_this<MCPClient> {
   std::optional<ServerCapabilities> serverCapabilities_;
   std::optional<Implementation> serverInfo_;
   bool isInitialized_ = false;
+  bool inputEnded_ = false;
 };
 
 }  // namespace qd

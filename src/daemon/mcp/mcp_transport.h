@@ -23,6 +23,11 @@ class MCPTransport {
   virtual asio::awaitable<void> start(MessageHandler onMessage) = 0;
   // Stops reading and releases the channel. Never fails.
   virtual asio::awaitable<void> close() = 0;
+  // Set before start(): called once, on the io thread, after the last line was delivered,
+  // when the peer's output ended (end of input, a read error) without close(). A client
+  // then fails what waits for an answer at once instead of at its time-out. Transports
+  // that cannot tell never call it.
+  virtual void setInputEndedHandler(std::function<void()> handler) { (void)handler; }
 };
 
 }  // namespace qd

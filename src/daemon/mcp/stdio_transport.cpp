@@ -31,6 +31,20 @@ asio::awaitable<void> logStandardError(std::shared_ptr<asio::posix::stream_descr
   }
 }
 
+// The child's standard output: every line to the client, then, when the output ended by
+// itself rather than by close(), the end reported.
+asio::awaitable<void> readChildOutput(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage,
+                                      std::function<void()> onEnded, std::shared_ptr<bool> closing) {
+  co_await readLines(std::move(stream), std::move(onMessage));
+  if (!*closing && onEnded) onEnded();
+}
+
+void cancelStream(const std::shared_ptr<asio::posix::stream_descriptor>& stream) {
+  if (!stream) return;
+  std::error_code ignored;
+  stream->cancel(ignored);
+}
+
 void closeStream(std::shared_ptr<asio::posix::stream_descriptor>& stream) {
   if (!stream) return;
   std::error_code ignored;
@@ -42,12 +56,15 @@ void closeStream(std::shared_ptr<asio::posix::stream_descriptor>& stream) {
 
 StdioTransport::StdioTransport(asio::any_io_executor executor, std::string command, std::vector<std::string> arguments,
                                std::optional<std::map<std::string, std::string>> environment,
-                               std::chrono::milliseconds terminationGrace)
+                               std::chrono::milliseconds terminationGrace, std::optional<int> parentDeathSignal)
     : executor_(std::move(executor)),
       command_(std::move(command)),
       arguments_(std::move(arguments)),
       environment_(std::move(environment)),
-      terminationGrace_(terminationGrace) {}
+      terminationGrace_(terminationGrace),
+      parentDeathSignal_(parentDeathSignal) {}
+
+void StdioTransport::setInputEndedHandler(std::function<void()> handler) { onInputEnded_ = std::move(handler); }
 
 StdioTransport::~StdioTransport() {
   closeStream(stdout_);
@@ -59,6 +76,7 @@ StdioTransport::~StdioTransport() {
 asio::awaitable<void> StdioTransport::start(MessageHandler onMessage) {
   SpawnOptions options = spawnOptions(command_, arguments_);
   options.environmentOverlay = environment_;
+  options.parentDeathSignal = parentDeathSignal_;
   try {
     process_ = ChildProcess::spawn(options);
   } catch (const ChildProcessError& e) {
@@ -69,7 +87,10 @@ asio::awaitable<void> StdioTransport::start(MessageHandler onMessage) {
   stdout_ = tryReactorDescriptor(executor_, out);
   stderr_ = tryReactorDescriptor(executor_, err);
   isRunning_ = true;
-  if (stdout_) startTask(executor_, readLines(stdout_, std::move(onMessage)), component, "read child stdout");
+  if (stdout_) {
+    startTask(executor_, readChildOutput(stdout_, std::move(onMessage), onInputEnded_, closing_), component,
+              "read child stdout");
+  }
   if (stderr_) startTask(executor_, logStandardError(stderr_), component, "read child stderr");
   Logger::info(component, "Process started", {{"command", command_}, {"pid", process_->pid()}});
   co_return;
@@ -82,9 +103,12 @@ asio::awaitable<void> StdioTransport::send(std::string message) {
 }
 
 asio::awaitable<void> StdioTransport::close() {
-  closeStream(stdout_);
+  // Reading stops first, but our pipe ends stay open until the child has ended: closing
+  // them now would kill a child that writes while it shuts down with SIGPIPE.
+  *closing_ = true;
   isRunning_ = false;
-  closeStream(stderr_);
+  cancelStream(stdout_);
+  cancelStream(stderr_);
   // Taken out first, so a second close() running meanwhile finds no child.
   std::unique_ptr<ChildProcess> child = std::move(process_);
   if (child) {
@@ -102,6 +126,8 @@ asio::awaitable<void> StdioTransport::close() {
     }
     if (!child->exitStatus()) reapInBackground(std::move(child));
   }
+  closeStream(stdout_);
+  closeStream(stderr_);
   if (stdin_) {
     stdin_->close();
     stdin_.reset();

@@ -25,9 +25,13 @@ class StdioTransport final : public MCPTransport {
  public:
   // `environment` entries are laid over the program's environment; absent: inherited.
   // `terminationGrace` is how long close() waits after SIGTERM before SIGKILL.
+  // `parentDeathSignal`: the signal the child gets when the io thread (the daemon) ends,
+  // for servers that do not stop at the end of their input; start() must then run on the
+  // io thread, which it does.
   StdioTransport(asio::any_io_executor executor, std::string command, std::vector<std::string> arguments,
                  std::optional<std::map<std::string, std::string>> environment = std::nullopt,
-                 std::chrono::milliseconds terminationGrace = std::chrono::seconds(5));
+                 std::chrono::milliseconds terminationGrace = std::chrono::seconds(5),
+                 std::optional<int> parentDeathSignal = std::nullopt);
   ~StdioTransport() override;
 
   // No child or not running: connectionClosed. A write error: writeFailed with the
@@ -36,11 +40,15 @@ class StdioTransport final : public MCPTransport {
   // Starts the child; processStartFailed with the system's text when it cannot.
   // Logs "Process started" (command, pid).
   asio::awaitable<void> start(MessageHandler onMessage) override;
-  // Stops reading, then ends the child's group: SIGTERM, up to the grace, then SIGKILL
-  // with the warning "Process did not exit after terminate, sending SIGKILL"; logs
-  // "Process terminated" (exitCode, layer "transport"). A child that has already ended
+  // Stops reading (the reads are cancelled, the pipes stay open), then ends the child's
+  // group: SIGTERM, up to the grace, then SIGKILL with the warning "Process did not exit
+  // after terminate, sending SIGKILL"; logs "Process terminated" (exitCode, layer
+  // "transport"). Only then are the pipes closed, so a child that writes while it shuts
+  // down (a goodbye line, a flush) does not die of SIGPIPE. A child that has already ended
   // gets no signal and no log line. The child is always reaped.
   asio::awaitable<void> close() override;
+  // Called when the child's standard output ends before close().
+  void setInputEndedHandler(std::function<void()> handler) override;
 
   // True while a child is held and has not ended.
   bool processIsRunning() const;
@@ -53,6 +61,10 @@ class StdioTransport final : public MCPTransport {
   std::vector<std::string> arguments_;
   std::optional<std::map<std::string, std::string>> environment_;
   std::chrono::milliseconds terminationGrace_;
+  std::optional<int> parentDeathSignal_;
+  std::function<void()> onInputEnded_;
+  // Set by close(): the end of the output that close() causes is not reported.
+  std::shared_ptr<bool> closing_ = std::make_shared<bool>(false);
 
   std::unique_ptr<ChildProcess> process_;
   std::shared_ptr<LineWriter> stdin_;

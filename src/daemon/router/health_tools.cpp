@@ -8,6 +8,7 @@
 #include "daemon/router/debug_text.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/tinderbox/tinderbox_supervisor.h"
 #include "daemon/utilities/unix_time.h"
 
 namespace qd {
@@ -36,10 +37,9 @@ std::string TinderboxDaemon::formatUptime(double seconds) {
   return std::to_string(t / 3600) + "h " + std::to_string((t % 3600) / 60) + "m " + std::to_string(t % 60) + "s";
 }
 
-asio::awaitable<bool> TinderboxDaemon::isTinderboxConnected() {
-  // A supervisor reporting a process id; the supervisor attaches with its own issue.
-  co_return false;
-}
+bool TinderboxDaemon::hasTinderboxProcess() const { return supervisor_ && supervisor_->getTinderboxPID().has_value(); }
+
+asio::awaitable<bool> TinderboxDaemon::isTinderboxConnected() { co_return hasTinderboxProcess(); }
 
 asio::awaitable<HealthStatus> TinderboxDaemon::determineHealthStatus() {
   const QueueStatus queue = queue_->getStatus();

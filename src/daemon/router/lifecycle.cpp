@@ -10,9 +10,11 @@
 #include "daemon/queue/request_queue.h"
 #include "daemon/router/provider_list.h"
 #include "daemon/router/router.h"
-#include "daemon/work/job_runtime.h"
 #include "daemon/router/router_internal.h"
 #include "daemon/runtime/coroutine_helpers.h"
+#include "daemon/tinderbox/tinderbox_supervisor.h"
+#include "daemon/tinderbox/tinderbox_tool_provider.h"
+#include "daemon/work/job_runtime.h"
 
 namespace qd {
 namespace {
@@ -45,7 +47,14 @@ asio::awaitable<HealthStatus> healthStatus(std::weak_ptr<TinderboxDaemon> weak) 
   co_return co_await daemon->determineHealthStatus();
 }
 
-asio::awaitable<bool> notConnected() { co_return false; }
+asio::awaitable<bool> tinderboxConnected(std::weak_ptr<TinderboxDaemon> weak) {
+  std::shared_ptr<TinderboxDaemon> daemon = weak.lock();
+  co_return daemon && daemon->hasTinderboxProcess();
+}
+
+asio::awaitable<void> relayTinderboxClient(std::weak_ptr<TinderboxDaemon> weak, std::shared_ptr<MCPClient> client) {
+  if (std::shared_ptr<TinderboxDaemon> daemon = weak.lock()) co_await daemon->setTinderboxProviderClient(std::move(client));
+}
 
 }  // namespace
 
@@ -85,8 +94,7 @@ void TinderboxDaemon::setupHealthMonitor() {
     return connectedClients(weak, server);
   };
   callbacks.getHealthStatus = [weak]() { return healthStatus(weak); };
-  // The note-app supervisor attaches with its own issue; until then nothing is connected.
-  callbacks.isTinderboxConnected = []() { return notConnected(); };
+  callbacks.isTinderboxConnected = [weak]() { return tinderboxConnected(weak); };
   healthMonitor_ = DaemonHealth::create(executor_, DaemonHealth::Files::from(configuration_), std::move(callbacks));
 }
 
@@ -100,11 +108,36 @@ void TinderboxDaemon::loadToolSettingsAndConfigureQueue() {
 }
 
 void TinderboxDaemon::configureTinderboxConnection() {
-  // The note-app supervision is not part of this daemon yet: it behaves as with
-  // TINDERBOX_DISABLE=1 whatever the environment says.
-  Logger::info(kComponent, "Tinderbox connection disabled (TINDERBOX_DISABLE=1)");
   tinderboxClient_.reset();
-  hasSupervisor_ = false;
+  if (configuration_.disableTinderbox()) {
+    Logger::info(kComponent, "Tinderbox connection disabled (TINDERBOX_DISABLE=1)");
+    supervisor_.reset();
+    hasSupervisor_ = false;
+    return;
+  }
+  Logger::info(kComponent, "Initializing Tinderbox supervisor (lazy connect mode)");
+  supervisor_ = TinderboxSupervisor::create(executor_, SupervisorSettings::from(configuration_));
+  hasSupervisor_ = true;
+  // A restart of the health loop hands its new client (or none) over like the runtime tool.
+  std::weak_ptr<TinderboxDaemon> weak = weak_from_this();
+  supervisor_->setClientChangedHandler(
+      [weak](std::shared_ptr<MCPClient> client) { return relayTinderboxClient(weak, std::move(client)); });
+  providerRegistry_.providers.push_back(std::make_shared<TinderboxToolProvider>());
+  Logger::info(kComponent, "Added Tinderbox provider (disconnected; will connect on demand)");
+}
+
+// The background connect, once the socket is up: the orphan clean-up, the lazy start, the
+// health loop; a failure leaves the note app disconnected until a restart or health check.
+asio::awaitable<void> TinderboxDaemon::connectTinderbox(std::weak_ptr<TinderboxDaemon> weak) {
+  std::shared_ptr<TinderboxDaemon> daemon = weak.lock();
+  if (!daemon || !daemon->supervisor_) co_return;
+  std::shared_ptr<TinderboxSupervisor> supervisor = daemon->supervisor_;
+  daemon.reset();
+  std::shared_ptr<MCPClient> client = co_await supervisor->startAndMonitor();
+  daemon = weak.lock();
+  if (!daemon || !client || !daemon->isRunning_) co_return;
+  co_await daemon->setTinderboxProviderClient(std::move(client));
+  co_await daemon->syncTinderboxOperationsIntoCatalog();
 }
 
 void TinderboxDaemon::refreshToolCatalog() {
@@ -119,15 +152,25 @@ void TinderboxDaemon::refreshToolCatalog() {
 
 asio::awaitable<void> TinderboxDaemon::setTinderboxProviderClient(std::shared_ptr<MCPClient> client) {
   tinderboxClient_ = std::move(client);
+  for (const std::shared_ptr<ToolProvider>& provider : providerRegistry_.providers) {
+    if (auto* tinderbox = dynamic_cast<TinderboxToolProvider*>(provider.get())) tinderbox->setClient(tinderboxClient_);
+  }
   co_await syncTinderboxOperationsIntoCatalog();
 }
 
 asio::awaitable<void> TinderboxDaemon::syncTinderboxOperationsIntoCatalog() {
-  Logger::info(kComponent, "syncTinderboxOperationsIntoCatalog called");
-  Logger::info(kComponent, "Calling refreshToolCatalog");
+  Logger::info(router::kComponent, "syncTinderboxOperationsIntoCatalog called");
+  // A copy: a fetch suspends, and the registry may change meanwhile.
+  const std::vector<std::shared_ptr<ToolProvider>> providers = providerRegistry_.providers;
+  for (const std::shared_ptr<ToolProvider>& provider : providers) {
+    auto tinderbox = std::dynamic_pointer_cast<TinderboxToolProvider>(provider);
+    if (!tinderbox) continue;
+    Logger::info(router::kComponent, "Calling fetchTinderboxOperations on TinderboxToolProvider");
+    co_await tinderbox->fetchTinderboxOperations();
+  }
+  Logger::info(router::kComponent, "Calling refreshToolCatalog");
   refreshToolCatalog();
-  Logger::info(kComponent, "syncTinderboxOperationsIntoCatalog complete");
-  co_return;
+  Logger::info(router::kComponent, "syncTinderboxOperationsIntoCatalog complete");
 }
 
 void TinderboxDaemon::installSocketHandlers() {
@@ -167,6 +210,8 @@ asio::awaitable<void> TinderboxDaemon::start() {
   // Jobs start only once they can hold the daemon for their run.
   jobRuntime_.owner = std::shared_ptr<CoordinationContext>(shared_from_this(), &coordination_);
 
+  // Spawned from the io thread: the child's parent-death signal is tied to this thread.
+  if (supervisor_) startTask(executor_, connectTinderbox(weak_from_this()), std::string(kComponent), "connect Tinderbox");
   isRunning_ = true;
   Logger::info(kComponent, "Daemon started successfully");
   co_return;
@@ -186,6 +231,7 @@ asio::awaitable<void> TinderboxDaemon::shutdown() {
   co_await queue_->drain(Configuration::queueDrainTimeout);
   // No job's process outlives the daemon: every running job's group is stopped and reaped.
   co_await stopRunningJobs(coordination_);
+  if (supervisor_) co_await supervisor_->shutdown();
   Logger::info(kComponent, "Daemon shutdown complete");
 }
 

@@ -61,6 +61,7 @@ namespace qd {
 
 class DaemonHealth;
 class MCPClient;
+class TinderboxSupervisor;
 class RequestQueue;
 class UnixSocketServer;
 
@@ -132,6 +133,17 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   asio::awaitable<void> syncTinderboxOperationsIntoCatalog();
   void refreshToolCatalog();
 
+  // The note app's runtime control (tinderbox_runtime.cpp): "restart_tinderbox",
+  // "open_tinderbox" or "quit_tinderbox" in the trimmed "operation" argument; denials are
+  // plain text results, an unknown operation is a DaemonError invalidParameter.
+  asio::awaitable<Json> handleTinderboxRuntime(Json arguments);
+  asio::awaitable<Json> handleRestartTinderbox(std::string reason);
+  asio::awaitable<Json> handleStartTinderbox();
+  asio::awaitable<Json> handleStopTinderbox();
+  asio::awaitable<void> startAndBind(std::shared_ptr<TinderboxSupervisor> supervisor);
+  // Whether the supervisor reports a note-app process id.
+  bool hasTinderboxProcess() const;
+
   // Seams for tests and for the modules that plug in later.
   ToolProviderRegistry& providerRegistry() { return providerRegistry_; }
   ToolSettingsStore& toolSettingsStore() { return toolSettingsStore_; }
@@ -151,6 +163,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   void setupHealthMonitor();
   void loadToolSettingsAndConfigureQueue();
   void configureTinderboxConnection();
+  static asio::awaitable<void> connectTinderbox(std::weak_ptr<TinderboxDaemon> weak);
   void installSocketHandlers();
 
   // dispatch.cpp
@@ -216,7 +229,9 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   BlockingPool blockingPool_;
   ToolProviderRegistry providerRegistry_;
 
-  // The note-app client once attached (its own issue); none until then.
+  // The note-app supervisor (none with TINDERBOX_DISABLE=1) and the client it handed out,
+  // the one strong reference the note-app provider's weak one follows.
+  std::shared_ptr<TinderboxSupervisor> supervisor_;
   std::shared_ptr<MCPClient> tinderboxClient_;
   bool hasSupervisor_ = false;
   // What the journal writers and coordination tools see of the note app, and the state

@@ -1,7 +1,7 @@
 #pragma once
 
-// The operations the grouped note-app tools publish, sorted ascending. The note-app tool
-// provider owns these lists once it lands; the daemon's grouped-tool entry reads them here.
+// The operations the grouped note-app tools publish, sorted ascending, read from the
+// note-app tool provider's sets for the daemon's grouped-tool entry.
 
 #include <string>
 #include <string_view>

@@ -93,7 +93,7 @@ asio::awaitable<Json> TinderboxDaemon::handleUnifiedTbxEndpointTool(std::string 
   }
   std::optional<Json> result;
   if (tbx::isAppOperation(operation)) {
-    router::notAvailableYet("the Tinderbox runtime control");
+    result = co_await handleTinderboxRuntime(arguments);
   } else if (toolName == "tbx_nav") {
     result = co_await handleTinderboxNavigationOp(operation, arguments);
   } else if (toolName == "tbx_doc") {

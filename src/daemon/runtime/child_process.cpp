@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +88,81 @@ ExitStatus decode(int status) {
   return {false, WEXITSTATUS(status)};
 }
 
+// posix_spawn has no hook for prctl(PR_SET_PDEATHSIG), so a child that asks for a parent-death
+// signal is started by fork and exec. Between the two only async-signal-safe calls run:
+// everything is prepared before the fork. An exec failure travels back as errno through a
+// close-on-exec pipe, so the caller sees the same error as from posix_spawn.
+struct ForkPlan {
+  int stdinFd = -1, stdoutFd = -1, stderrFd = -1;  // -1: inherit
+  bool stdinNull = false, stdoutNull = false, stderrNull = false;
+  int deathSignal = SIGTERM;
+  pid_t parent = 0;
+};
+
+[[noreturn]] void runForkedChild(const ForkPlan& plan, const char* path, char* const* argv, char* const* envp,
+                                 int errorPipe) {
+  const auto fail = [errorPipe](int err) {
+    while (::write(errorPipe, &err, sizeof err) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+  };
+  if (::prctl(PR_SET_PDEATHSIG, plan.deathSignal) != 0) fail(errno);
+  // The parent may have ended before the prctl took effect: then nobody sends the signal.
+  if (::getppid() != plan.parent) ::_exit(127);
+  if (::setpgid(0, 0) != 0) fail(errno);
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &defaults, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  const auto place = [&](int fd, bool null, int target, int flags) {
+    if (null) {
+      const int opened = ::open("/dev/null", flags | O_CLOEXEC);
+      if (opened < 0) fail(errno);
+      fd = opened;
+    }
+    if (fd >= 0 && ::dup2(fd, target) < 0) fail(errno);
+  };
+  place(plan.stdinFd, plan.stdinNull, STDIN_FILENO, O_RDONLY);
+  place(plan.stdoutFd, plan.stdoutNull, STDOUT_FILENO, O_WRONLY);
+  place(plan.stderrFd, plan.stderrNull, STDERR_FILENO, O_WRONLY);
+  // Descriptors that other code opened without close-on-exec must not leak into the child;
+  // marked rather than closed, so the error pipe still works until the exec.
+  ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+  ::execve(path, argv, envp);
+  fail(errno);
+  ::_exit(127);
+}
+
+pid_t forkAndExec(const ForkPlan& plan, const char* path, char* const* argv, char* const* envp) {
+  int errorPipe[2];
+  if (::pipe2(errorPipe, O_CLOEXEC) != 0) return -errno;
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const int err = errno;
+    ::close(errorPipe[0]);
+    ::close(errorPipe[1]);
+    return -err;
+  }
+  if (pid == 0) {
+    ::close(errorPipe[0]);
+    runForkedChild(plan, path, argv, envp, errorPipe[1]);
+  }
+  ::close(errorPipe[1]);
+  int childError = 0;
+  ssize_t n;
+  while ((n = ::read(errorPipe[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
+  }
+  ::close(errorPipe[0]);
+  if (n == static_cast<ssize_t>(sizeof childError)) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return -childError;
+  }
+  return pid;
+}
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
@@ -133,9 +210,25 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
   }
 
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, options.executable.c_str(), actions.get(), attributes.get(), argv.data(),
-                               options.environmentOverlay ? envp.data() : environ);
-  if (rc != 0) throw ChildProcessError(ChildProcessError::Kind::launchFailed, rc, std::strerror(rc));
+  if (options.parentDeathSignal) {
+    ForkPlan plan;
+    plan.deathSignal = *options.parentDeathSignal;
+    plan.parent = ::getpid();
+    const auto fdFor = [](StdioMode mode, std::optional<Pipe>& pipe, bool childReads, int& fd, bool& null) {
+      if (mode == StdioMode::null) null = true;
+      if (mode == StdioMode::pipe) fd = childReads ? pipe->read.get() : pipe->write.get();
+    };
+    fdFor(options.stdinMode, in, true, plan.stdinFd, plan.stdinNull);
+    fdFor(options.stdoutMode, out, false, plan.stdoutFd, plan.stdoutNull);
+    fdFor(options.stderrMode, err, false, plan.stderrFd, plan.stderrNull);
+    pid = forkAndExec(plan, options.executable.c_str(), argv.data(),
+                      options.environmentOverlay ? envp.data() : environ);
+    if (pid < 0) throw ChildProcessError(ChildProcessError::Kind::launchFailed, -pid, std::strerror(-pid));
+  } else {
+    const int rc = ::posix_spawn(&pid, options.executable.c_str(), actions.get(), attributes.get(), argv.data(),
+                                 options.environmentOverlay ? envp.data() : environ);
+    if (rc != 0) throw ChildProcessError(ChildProcessError::Kind::launchFailed, rc, std::strerror(rc));
+  }
 
   std::unique_ptr<ChildProcess> child(new ChildProcess());
   child->pid_ = pid;

@@ -50,6 +50,11 @@ struct SpawnOptions {
   StdioMode stdinMode = StdioMode::pipe;
   StdioMode stdoutMode = StdioMode::pipe;
   StdioMode stderrMode = StdioMode::pipe;
+  // A signal the kernel sends the child when the thread that spawned it ends (the daemon
+  // killed by SIGKILL included), so a server that does not stop at the end of its input
+  // cannot outlive us. It reaches the direct child only: a wrapper script must exec its
+  // server. Spawn such children from the io thread, whose end is the process's end.
+  std::optional<int> parentDeathSignal;
 };
 
 inline SpawnOptions spawnOptions(std::string executable, std::vector<std::string> arguments = {}) {

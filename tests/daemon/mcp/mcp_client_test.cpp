@@ -165,3 +165,33 @@ TEST(MCPClient, ARefusedSendFailsAtOnceAndCloseFailsWhatIsPending) {
 
 }  // namespace
 }  // namespace qd
+
+#include "daemon/mcp/stdio_transport.h"
+
+namespace qd {
+namespace {
+
+// A server that exits (its output ends) fails the request waiting for it at once, not at
+// its time-out of ten minutes, and every later request as well.
+TEST(MCPClient, AServerWhoseOutputEndsFailsWaitingAndLaterRequestsAtOnce) {
+  asio::io_context io;
+  auto transport = std::make_shared<StdioTransport>(io.get_executor(), "/bin/sh",
+                                                    std::vector<std::string>{"-c", "read request; exit 0"});
+  auto client = MCPClient::create(io.get_executor(), transport, Implementation{"t", "1"}, 600.0);
+  test::runAwaitable(io, client->start());
+  const auto kindOf = [&](asio::awaitable<ListToolsResult> call) {
+    try {
+      test::runAwaitable(io, std::move(call), std::chrono::seconds(120));
+    } catch (const TransportError& e) {
+      return e.kind();
+    }
+    return TransportError::Kind::writeFailed;
+  };
+  EXPECT_EQ(kindOf(client->listTools()), TransportError::Kind::connectionClosed);
+  EXPECT_EQ(client->pendingRequestCount(), 0u);
+  EXPECT_EQ(kindOf(client->listTools()), TransportError::Kind::connectionClosed);
+  test::runAwaitable(io, client->close());
+}
+
+}  // namespace
+}  // namespace qd

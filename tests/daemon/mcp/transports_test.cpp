@@ -234,3 +234,33 @@ TEST(UnixSocketTransport, ExchangesLinesAndCloseEndsTheBlockedRead) {
 
 }  // namespace
 }  // namespace qd
+
+namespace qd {
+namespace {
+
+using namespace std::chrono_literals;
+using test::runAwaitable;
+
+// A child that says goodbye on SIGTERM must still have its pipes then: it ends by its own
+// exit, not by SIGPIPE, and leaves its marker.
+TEST(StdioTransport, CloseStopsTheChildBeforeItClosesThePipes) {
+  test::TempDir dir;
+  const std::string marker = (dir / "said-goodbye").string();
+  asio::io_context io;
+  auto transport = std::make_shared<StdioTransport>(
+      io.get_executor(), "/bin/sh",
+      std::vector<std::string>{"-c",
+                               "trap 'echo bye; echo bye >&2; touch \"$0\"; exit 0' TERM; echo ready; "
+                               "while :; do sleep 0.05; done",
+                               marker});
+  std::vector<std::string> lines;
+  runAwaitable(io, transport->start([&](std::string line) { lines.push_back(std::move(line)); }));
+  runUntil(io, lines, 1);
+  const pid_t group = *transport->processPID();
+  runAwaitable(io, transport->close());
+  EXPECT_TRUE(std::filesystem::exists(marker));
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+}
+
+}  // namespace
+}  // namespace qd

@@ -73,7 +73,8 @@ TEST_F(RoutingTest, GroupedNoteAppToolsCheckTheirOperationsBeforeRouting) {
       {"tbx_nav", "   ", nullptr, "Missing required parameter: operation"},
       {"tbx_nav", 4, nullptr, "Missing required parameter: operation"},
       {"tbx_nav", "note_exists", nullptr, "Not connected to Tinderbox"},
-      {"tbx_doc", "quit_tinderbox", nullptr, "Invalid parameter: the Tinderbox runtime control is not available in this daemon yet"},
+      {"tbx_doc", "quit_tinderbox", "Stop denied: no Tinderbox supervisor active (Tinderbox connection is disabled)",
+       nullptr},
   };
   for (const Case& c : cases) {
     Json arguments{{"operation", c.operation}};

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 
 #include <asio/io_context.hpp>
 
@@ -129,6 +130,50 @@ TEST(ChildProcess, StopOfAChildThatEndsOnTerminationNeedsNoKill) {
   auto quiet = test::runAwaitable(io, stopProcessGroupAsync(*done, 60s));
   EXPECT_FALSE(quiet.wasRunning);
   EXPECT_EQ(quiet.status, (ExitStatus{false, 0}));
+}
+
+}  // namespace
+}  // namespace qd
+
+namespace qd {
+namespace {
+
+// The parent-death signal fires when the thread that spawned the child ends; the fork path
+// that sets it reports a program that cannot start like posix_spawn does.
+TEST(ChildProcess, AChildThatAsksForAParentDeathSignalGetsItWhenItsSpawningThreadEnds) {
+  SpawnOptions options = spawnOptions("/bin/sleep", {"1000"});
+  options.stdinMode = options.stdoutMode = options.stderrMode = StdioMode::null;
+  options.parentDeathSignal = SIGTERM;
+  std::unique_ptr<ChildProcess> child;
+  std::thread([&] { child = ChildProcess::spawn(options); }).join();
+  ASSERT_TRUE(child);
+  EXPECT_EQ(::getpgid(child->pid()), child->pid());
+  EXPECT_EQ(child->reap(), (ExitStatus{true, SIGTERM}));
+
+  SpawnOptions missing = spawnOptions("/nonexistent/program");
+  missing.parentDeathSignal = SIGTERM;
+  try {
+    ChildProcess::spawn(missing);
+    FAIL() << "spawn of a missing program succeeded";
+  } catch (const ChildProcessError& e) {
+    EXPECT_EQ(e.errorNumber(), ENOENT);
+  }
+}
+
+TEST(ChildProcess, TheParentDeathPathKeepsPipesDefaultSignalsAndNoLeakedDescriptors) {
+  const int leaky = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(leaky, 3);
+  SpawnOptions options = spawnOptions("/bin/sh", {"-c", "read line; echo \"got $line\"; ls /proc/self/fd | wc -l"});
+  options.parentDeathSignal = SIGTERM;
+  auto child = ChildProcess::spawn(options);
+  ::close(leaky);
+  UniqueFd in = child->takeStdin();
+  ASSERT_EQ(::write(in.get(), "hi\n", 3), 3);
+  in.reset();
+  auto out = collectUntilExit(*child, std::chrono::steady_clock::now() + 60s);
+  EXPECT_TRUE(child->reap().success());
+  // 0, 1, 2 and the descriptor ls opens on /proc/self/fd.
+  EXPECT_EQ(out.standardOutput, "got hi\n4\n");
 }
 
 }  // namespace
