@@ -236,8 +236,7 @@ bool HealthMonitor::runReporting(ServiceVerb verb, const std::string& failureTit
   } else if (result.run.timedOut) {
     std::string command = result.program;
     for (const std::string& argument : result.arguments) command += " " + argument;
-    showError(failureTitle, result.program + " did not finish within " + std::to_string(programRunLimit.count()) +
-                                " s and was stopped.\n\nCommand: " + command);
+    showError(failureTitle, result.program + " did not finish in time and was stopped.\n\nCommand: " + command);
   } else {
     showError(failureTitle, serviceRunFailureMessage(result.program, result.run.status, result.arguments,
                                                      result.run.standardError, result.run.standardOutput));
