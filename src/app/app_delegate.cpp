@@ -44,6 +44,15 @@ void AppDelegate::applicationDidFinishLaunching() {
   services_ = hooks_.makeServiceManager ? hooks_.makeServiceManager(context_) : chooseServiceManager(context_);
   installer_ = std::make_unique<AppInstaller>(context_, *services_);
   healthMonitor_ = std::make_unique<HealthMonitor>(context_, *services_, *installer_, hooks_.monitorOptions);
+  // Until the tray shows it, the daemon's state is told on standard error.
+  connect(healthMonitor_.get(), &HealthMonitor::daemonAliveChanged, this, [this] {
+    const auto& record = healthMonitor_->healthData();
+    if (healthMonitor_->daemonAlive() && record) {
+      std::cerr << "Quarvel Dorarov: the daemon is running (process " << record->daemonPid << ")" << std::endl;
+    } else {
+      std::cerr << "Quarvel Dorarov: the daemon is not running" << std::endl;
+    }
+  });
   // 3. Test host.
   if (context_.isTestHost()) return;
   // 4. Location: nothing to offer.

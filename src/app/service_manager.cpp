@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <map>
@@ -220,9 +221,17 @@ ProgramRun DetachedServiceManager::stop() {
   const std::filesystem::path executable = unitExecutable();
   const auto pid = loadedPid();
   if (!pid) return succeededRun();  // as systemctl: stopping a stopped service succeeds
+  // Gone means the pid is free: a daemon that has exited but is not reaped yet still
+  // counts, since a new daemon would take it for one still running and refuse to start.
+  const auto gone = [&] {
+    if (::kill(*pid, 0) != 0) return errno == ESRCH;
+    std::error_code error;
+    const auto running = std::filesystem::read_symlink("/proc/" + std::to_string(*pid) + "/exe", error);
+    return !error && running != std::filesystem::weakly_canonical(executable, error);  // the pid was reused
+  };
   const auto waitGone = [&](std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (processRunsExecutable(*pid, executable)) {
+    while (!gone()) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
