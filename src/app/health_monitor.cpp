@@ -1,6 +1,7 @@
 #include "app/health_monitor.h"
 
 #include <QMetaObject>
+#include <QPointer>
 
 #include <iostream>
 
@@ -83,6 +84,14 @@ void HealthMonitor::workerLoop() {
 void HealthMonitor::postToGui(std::function<void()> block) {
   // Dropped by Qt when the monitor is gone before the event is delivered.
   QMetaObject::invokeMethod(this, std::move(block), Qt::QueuedConnection);
+}
+
+void HealthMonitor::later(std::chrono::milliseconds delay, std::function<void()> block) {
+  // The scheduler may come from outside; a follow-up of a monitor that is gone does nothing.
+  QPointer<HealthMonitor> self(this);
+  options_.schedule(delay, [self, block = std::move(block)] {
+    if (self) block();
+  });
 }
 
 void HealthMonitor::runCheck() {
@@ -228,7 +237,7 @@ void HealthMonitor::restartDaemon() {
 bool HealthMonitor::runReporting(ServiceVerb verb, const std::string& failureTitle) {
   const ServiceRun result = services_.run(verb, false);
   if (result.run.succeeded()) {
-    options_.schedule(recheckAfterRun, [this] { checkHealth(); });
+    later(recheckAfterRun, [this] { checkHealth(); });
     return true;
   }
   if (result.run.launchError) {
@@ -245,7 +254,7 @@ bool HealthMonitor::runReporting(ServiceVerb verb, const std::string& failureTit
 }
 
 void HealthMonitor::waitForDaemonStartupOrShowError() {
-  options_.schedule(startupWaitInterval, [this] { poll(1); });
+  later(startupWaitInterval, [this] { poll(1); });
 }
 
 void HealthMonitor::poll(int attempt) {
@@ -255,7 +264,7 @@ void HealthMonitor::poll(int attempt) {
     return;
   }
   if (attempt < startupWaitChecks) {
-    options_.schedule(startupWaitInterval, [this, attempt] { poll(attempt + 1); });
+    later(startupWaitInterval, [this, attempt] { poll(attempt + 1); });
     return;
   }
   const Configuration configuration = context_.configuration();

@@ -114,6 +114,7 @@ class HealthMonitor : public QObject {
   void applyStaleHealth();
   void postStartupFlags(bool inProgress, bool failed);
   void postToGui(std::function<void()> block);
+  void later(std::chrono::milliseconds delay, std::function<void()> block);
   bool runReporting(ServiceVerb verb, const std::string& failureTitle);
   void waitForDaemonStartupOrShowError();
   void poll(int attempt);
