@@ -12,15 +12,6 @@ namespace {
 
 constexpr const char* kMissingResources = "Error: Could not find installation resources";
 
-std::optional<ServiceUnitFields> readUnitFile(const std::filesystem::path& path) {
-  try {
-    const auto text = readFileIfPresent(path);
-    if (!text) return std::nullopt;
-    return readServiceUnit(*text);
-  } catch (const Error&) {
-    return std::nullopt;
-  }
-}
 
 }  // namespace
 
@@ -99,13 +90,13 @@ bool AppInstaller::installLaunchdPlist() {
 }
 
 std::optional<std::string> AppInstaller::installedDaemonExecutablePath() const {
-  const auto unit = readUnitFile(context_.installedUnitPath());
+  const auto unit = readServiceUnitFile(context_.installedUnitPath());
   if (!unit) return std::nullopt;
   return unit->execStart.front();
 }
 
 bool AppInstaller::isInstalledUnitCurrent(const LaunchCommand& command) const {
-  const auto unit = readUnitFile(context_.installedUnitPath());
+  const auto unit = readServiceUnitFile(context_.installedUnitPath());
   if (!unit) return false;
   return unit->execStart.front() == command.executable && unit->workingDirectory == command.workingDirectory &&
          unit->environment == serviceEnvironment(context_.environment) &&

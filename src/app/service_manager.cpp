@@ -49,15 +49,6 @@ ProgramRun succeededRun() {
   return run;
 }
 
-std::optional<ServiceUnitFields> readInstalledUnit(const std::filesystem::path& path) {
-  try {
-    const auto text = readFileIfPresent(path);
-    if (!text) return std::nullopt;
-    return readServiceUnit(*text);
-  } catch (const Error&) {
-    return std::nullopt;
-  }
-}
 
 // Starts the daemon in a session of its own, so it outlives the application's terminal
 // and process group, and reaps it on a thread of its own, so it never lingers as a zombie
@@ -182,7 +173,7 @@ std::optional<std::string> SystemdUserServiceManager::validateUnit(const std::fi
 // --- fallback --------------------------------------------------------------------------
 
 std::filesystem::path DetachedServiceManager::unitExecutable() const {
-  if (auto unit = readInstalledUnit(context_.installedUnitPath())) return unit->execStart.front();
+  if (auto unit = readServiceUnitFile(context_.installedUnitPath())) return unit->execStart.front();
   return context_.daemonExecutable().value_or(std::filesystem::path());
 }
 
@@ -209,7 +200,7 @@ ServiceRun DetachedServiceManager::run(ServiceVerb verb, bool /*silent*/) {
       if (result.run.succeeded()) result.run = start();
       break;
     case ServiceVerb::reload:
-      result.run = readInstalledUnit(context_.installedUnitPath())
+      result.run = readServiceUnitFile(context_.installedUnitPath())
                        ? succeededRun()
                        : failedRun("The service unit at " + context_.installedUnitPath().string() + " cannot be read.");
       break;
@@ -246,7 +237,7 @@ ProgramRun DetachedServiceManager::stop() {
 
 ProgramRun DetachedServiceManager::start() {
   if (loadedPid()) return succeededRun();  // as systemctl: starting a running service does nothing
-  const auto unit = readInstalledUnit(context_.installedUnitPath());
+  const auto unit = readServiceUnitFile(context_.installedUnitPath());
   if (!unit) return failedRun("The service unit at " + context_.installedUnitPath().string() + " cannot be read.");
   const Configuration configuration(context_.environment);
   const std::string outputLog = unit->standardOutput.value_or((configuration.logsDir() / "daemon.log").string());
@@ -266,7 +257,7 @@ ProgramRun DetachedServiceManager::start() {
 }
 
 std::optional<std::string> DetachedServiceManager::validateUnit(const std::filesystem::path& unitFile) {
-  if (readInstalledUnit(unitFile)) return std::nullopt;
+  if (readServiceUnitFile(unitFile)) return std::nullopt;
   return "Generated service unit is invalid:\n" + unitFile.string();
 }
 

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "daemon/utilities/atomic_file.h"
+
 #include "platform/user_folders.h"
 
 namespace qd {
@@ -207,6 +209,16 @@ std::optional<ServiceUnitFields> readServiceUnit(const std::string& text) {
   }
   if (!sawService || !sawExecStart) return std::nullopt;
   return fields;
+}
+
+std::optional<ServiceUnitFields> readServiceUnitFile(const std::filesystem::path& path) {
+  try {
+    const auto text = readFileIfPresent(path);
+    if (!text) return std::nullopt;
+    return readServiceUnit(*text);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace qd

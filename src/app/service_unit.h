@@ -54,5 +54,7 @@ struct ServiceUnitFields {
 // None when the text is not a unit this system wrote: no [Service] section, no ExecStart,
 // an ExecStart or Environment line that does not parse.
 std::optional<ServiceUnitFields> readServiceUnit(const std::string& text);
+// The same for a file; none also when it is missing or cannot be read.
+std::optional<ServiceUnitFields> readServiceUnitFile(const std::filesystem::path& path);
 
 }  // namespace qd
