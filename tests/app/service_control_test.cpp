@@ -5,6 +5,7 @@
 #include "app/health_monitor.h"
 #include "app_test_support.h"
 #include "daemon/admin/daemon_admin_api.h"
+#include "daemon/runtime/child_process.h"
 
 namespace qd {
 namespace {
@@ -130,6 +131,30 @@ TEST_F(ServiceControlTest, AServiceNotLoadedIsCleanedUpReloadedAndStartedThenWai
   EXPECT_EQ(alerts_.alerts[0],
             (Alert{Alert::Style::warning, "Service Did Not Stay Running",
                    "The service daemon stopped during startup. Use Restart Service or Email Diagnostics from the menu."}));
+}
+
+// A daemon started by hand is not the service's, but its files are not stale.
+TEST_F(ServiceControlTest, TheCleanUpSparesTheFilesOfALiveDaemonHealthJsonNames) {
+  makeMonitor();
+  installUnit();
+  answer("is-active", "inactive\n", 3);
+  const fs::path handStarted = tree_.temp / "elsewhere" / "QuarvelDorarovDaemon";
+  fs::create_directories(handStarted.parent_path());
+  fs::copy_file("/bin/sleep", handStarted);
+  auto daemon = ChildProcess::spawn(spawnOptions(handStarted.string(), {"600"}));
+  ASSERT_TRUE(test::processEventsUntil([&] { return processRunsExecutable(daemon->pid(), handStarted); }));
+  leaveStaleFiles();
+  const fs::path health = context_.configuration().healthFilePath();
+  test::writeText(health, "{\"daemonPid\": " + std::to_string(daemon->pid()) + "}");
+  monitor_->startDaemon();
+  ASSERT_TRUE(settled(true));
+  for (const fs::path& file : staleFiles()) EXPECT_TRUE(fs::exists(file)) << file;
+
+  daemon->signalGroup(SIGKILL);
+  daemon->reap();
+  monitor_->startDaemon();
+  ASSERT_TRUE(settled(true));
+  EXPECT_FALSE(anyStaleFileLeft());
 }
 
 TEST_F(ServiceControlTest, AFailingReloadIsReportedAndNothingStarts) {
