@@ -29,9 +29,9 @@ class RecordingServices final : public ServiceManager {
   std::vector<std::string>& log_;
 };
 
-class RecordingAlerts final : public AlertPresenter {
+class LoggedAlerts final : public AlertPresenter {
  public:
-  explicit RecordingAlerts(std::vector<std::string>& log) : log_(log) {}
+  explicit LoggedAlerts(std::vector<std::string>& log) : log_(log) {}
   void present(const Alert& alert) override { log_.push_back("alert " + alert.title); }
 
  private:
@@ -65,7 +65,7 @@ class AppDelegateTest : public ::testing::Test {
   }
 
   std::vector<std::string> log_;
-  RecordingAlerts alerts_{log_};
+  LoggedAlerts alerts_{log_};
   test::AppTree tree_;
 };
 

@@ -30,6 +30,13 @@ inline QCoreApplication& qtApplication() {
   return application;
 }
 
+// Keeps every alert shown.
+class RecordingAlerts final : public AlertPresenter {
+ public:
+  void present(const Alert& alert) override { alerts.push_back(alert); }
+  std::vector<Alert> alerts;
+};
+
 // Runs the event loop until the condition holds (true) or a generous limit passes.
 inline bool processEventsUntil(const std::function<bool()>& condition,
                                std::chrono::seconds limit = std::chrono::seconds(60)) {

@@ -26,12 +26,6 @@ class ScriptedServices final : public ServiceManager {
   std::atomic<bool> running{false};
 };
 
-class RecordingAlerts final : public AlertPresenter {
- public:
-  void present(const Alert& alert) override { alerts.push_back(alert); }
-  std::vector<Alert> alerts;
-};
-
 // Each check takes the next scripted answer: a record, or an error to throw.
 class HealthMonitorTest : public ::testing::Test {
  protected:
@@ -92,7 +86,7 @@ class HealthMonitorTest : public ::testing::Test {
 
   test::AppTree tree_;
   AppContext context_ = tree_.context(&alerts_);
-  RecordingAlerts alerts_;
+  test::RecordingAlerts alerts_;
   ScriptedServices services_;
   std::unique_ptr<AppInstaller> installer_;
   ManualClock clock_;

@@ -14,12 +14,6 @@ namespace fs = std::filesystem;
 
 const std::string kUnit = "vir.izerorudidodad.udodaz.service";
 
-class RecordingAlerts final : public AlertPresenter {
- public:
-  void present(const Alert& alert) override { alerts.push_back(alert); }
-  std::vector<Alert> alerts;
-};
-
 class ServiceControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,7 +74,7 @@ class ServiceControlTest : public ::testing::Test {
   }
 
   test::AppTree tree_;
-  RecordingAlerts alerts_;
+  test::RecordingAlerts alerts_;
   AppContext context_ = tree_.context(&alerts_);
   std::unique_ptr<ServiceManager> services_;
   std::unique_ptr<AppInstaller> installer_;
