@@ -17,6 +17,9 @@ namespace qd {
 DaemonAdminAPIError DaemonAdminAPIError::invalidResponse() {
   return {Code::invalidResponse, "Invalid daemon admin response JSON"};
 }
+DaemonAdminAPIError DaemonAdminAPIError::setupFailed(const std::string& underlyingError) {
+  return {Code::setupFailed, "Failed to create daemon admin XPC proxy", underlyingError};
+}
 DaemonAdminAPIError DaemonAdminAPIError::timedOut() {
   return {Code::timedOut, "Timed out waiting for daemon admin response"};
 }
@@ -24,8 +27,8 @@ DaemonAdminAPIError DaemonAdminAPIError::daemonError(const std::string& text) { 
 DaemonAdminAPIError DaemonAdminAPIError::emptyResponse() {
   return {Code::emptyResponse, "Daemon admin returned empty response"};
 }
-DaemonAdminAPIError DaemonAdminAPIError::connectionRejected(const std::string& underlyingError) {
-  return {Code::connectionRejected, "XPC connection to daemon was rejected", underlyingError};
+DaemonAdminAPIError DaemonAdminAPIError::connectionRejected(const std::string& underlyingError, Cause cause) {
+  return {Code::connectionRejected, "XPC connection to daemon was rejected", underlyingError, cause};
 }
 
 namespace DaemonAdminAPI {
@@ -38,6 +41,11 @@ constexpr std::size_t maxReplyBytes = 64u << 20;
 
 std::string systemText(int error) { return std::strerror(error); }
 
+// The daemon accepted the connection and then ended it without a reply.
+DaemonAdminAPIError closed(const std::string& why) {
+  return DaemonAdminAPIError::connectionRejected(why, DaemonAdminAPIError::Cause::closedWithoutReply);
+}
+
 // Waits until the descriptor is ready for `events` or the deadline passes (false).
 bool waitFor(int fd, short events, Clock::time_point deadline) {
   for (;;) {
@@ -46,22 +54,22 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
     pollfd entry{fd, events, 0};
     const int ready = ::poll(&entry, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
     if (ready > 0) return true;  // errors and hang-ups show in the next read or write
-    if (ready < 0 && errno != EINTR) throw DaemonAdminAPIError::connectionRejected(systemText(errno));
+    if (ready < 0 && errno != EINTR) throw closed(systemText(errno));
   }
 }
 
 UniqueFd connectTo(const std::string& socketPath) {
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd) throw DaemonAdminAPIError::connectionRejected(systemText(errno));
+  if (!fd) throw DaemonAdminAPIError::setupFailed(systemText(errno));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path || socketPath.find('\0') != std::string::npos) {
-    throw DaemonAdminAPIError::connectionRejected(systemText(EINVAL));
+    throw DaemonAdminAPIError::setupFailed(systemText(EINVAL));
   }
   std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
   // A Unix socket connects at once or fails; EAGAIN means the daemon's backlog is full.
   if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    throw DaemonAdminAPIError::connectionRejected(systemText(errno));
+    throw DaemonAdminAPIError::connectionRejected(systemText(errno), DaemonAdminAPIError::Cause::connectFailed);
   }
   return fd;
 }
@@ -79,7 +87,7 @@ void sendLine(int fd, const std::string& line, Clock::time_point deadline) {
       if (!waitFor(fd, POLLOUT, deadline)) throw DaemonAdminAPIError::timedOut();
       continue;
     }
-    throw DaemonAdminAPIError::connectionRejected(systemText(errno));
+    throw closed(systemText(errno));
   }
 }
 
@@ -96,12 +104,12 @@ std::string receiveReply(int fd, std::int64_t id, Clock::time_point deadline) {
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
     if (n > 0) {
       buffer.append(chunk, static_cast<std::size_t>(n));
-      if (buffer.size() > maxReplyBytes) throw DaemonAdminAPIError::connectionRejected("Reply too large");
+      if (buffer.size() > maxReplyBytes) throw closed("Reply too large");
       continue;
     }
-    if (n == 0) throw DaemonAdminAPIError::connectionRejected("Connection closed by the daemon");
+    if (n == 0) throw closed("Connection closed by the daemon");
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) throw DaemonAdminAPIError::connectionRejected(systemText(errno));
+    if (errno != EAGAIN && errno != EWOULDBLOCK) throw closed(systemText(errno));
     if (!waitFor(fd, POLLIN, deadline)) throw DaemonAdminAPIError::timedOut();
   }
 }

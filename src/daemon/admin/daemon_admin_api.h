@@ -21,27 +21,37 @@ class DaemonAdminAPIError : public Error {
 
   enum class Code {
     invalidResponse = 11,    // "Invalid daemon admin response JSON": the result is not a JSON object
+    setupFailed = 12,        // "Failed to create daemon admin XPC proxy": no socket could be made
     timedOut = 13,           // "Timed out waiting for daemon admin response"
     daemonError = 14,        // the daemon's error text itself
     emptyResponse = 15,      // "Daemon admin returned empty response": neither result nor error
     connectionRejected = 16  // "XPC connection to daemon was rejected"; underlyingError says why
   };
 
+  // What ended a connectionRejected call. A refused connect (nothing listening, as while the
+  // daemon starts) is no rejection by the daemon; only a connection it accepted and then
+  // closed without a reply is how its peer check refuses.
+  enum class Cause { none, connectFailed, closedWithoutReply };
+
   static DaemonAdminAPIError invalidResponse();
+  static DaemonAdminAPIError setupFailed(const std::string& underlyingError);
   static DaemonAdminAPIError timedOut();
   static DaemonAdminAPIError daemonError(const std::string& text);
   static DaemonAdminAPIError emptyResponse();
-  static DaemonAdminAPIError connectionRejected(const std::string& underlyingError);
+  static DaemonAdminAPIError connectionRejected(const std::string& underlyingError, Cause cause);
 
   Code code() const { return code_; }
-  // Why the connection failed (connectionRejected only): the system's text, or that the
-  // daemon closed the connection without answering (as it does for a refused peer).
+  Cause cause() const { return cause_; }
+  // Why the socket could not be made or the connection failed (setupFailed and
+  // connectionRejected): the system's text, or that the daemon closed the connection
+  // without answering (as it does for a refused peer).
   const std::string& underlyingError() const { return underlyingError_; }
 
  private:
-  DaemonAdminAPIError(Code code, std::string description, std::string underlyingError = {})
-      : Error(std::move(description)), code_(code), underlyingError_(std::move(underlyingError)) {}
+  DaemonAdminAPIError(Code code, std::string description, std::string underlyingError = {}, Cause cause = Cause::none)
+      : Error(std::move(description)), code_(code), cause_(cause), underlyingError_(std::move(underlyingError)) {}
   Code code_;
+  Cause cause_;
   std::string underlyingError_;
 };
 

@@ -1,5 +1,10 @@
 #include "daemon/config/app_preferences_store.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <string_view>
 
@@ -30,6 +35,35 @@ std::optional<Json> readSuite(const std::filesystem::path& file) {
   }
 }
 
+// An exclusive flock on "<suite file>.lock" for one read-modify-write. The tray application
+// and the daemon both rewrite the suite; the rename alone is atomic, but without the lock
+// two writers that read the same old file would each drop the key the other just wrote.
+// When the lock file cannot be made the write goes ahead unlocked, as before.
+class SuiteWriteLock {
+ public:
+  explicit SuiteWriteLock(const std::filesystem::path& suiteFile) {
+    std::error_code ignored;
+    std::filesystem::create_directories(suiteFile.parent_path(), ignored);
+    const std::string path = suiteFile.string() + ".lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+  ~SuiteWriteLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+  }
+  SuiteWriteLock(const SuiteWriteLock&) = delete;
+  SuiteWriteLock& operator=(const SuiteWriteLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
 AppPreferencesStore::AppPreferencesStore(std::string suiteName, const platform::Environment& env)
@@ -57,6 +91,7 @@ void AppPreferencesStore::setStringValue(const std::string& key, const std::stri
 
 void AppPreferencesStore::setValue(const std::string& key, Json value) {
   try {
+    const SuiteWriteLock lock(suiteFile_);
     auto suite = readSuite(suiteFile_);
     if (!suite) {
       // The tray application's other preferences live in this file too: keep what cannot

@@ -12,7 +12,9 @@ namespace qd {
 // The preferences the daemon shares with the tray application, kept in the preferences
 // suite file of the platform layer (a JSON object). The file is read on every get, so a
 // value the application wrote a moment ago is seen, and written atomically; keys this
-// store does not know are kept as they are. No operation fails.
+// store does not know are kept as they are. No operation fails. Every write holds an
+// exclusive flock on "<suite file>.lock" from its read to its rename, so writers in
+// different processes (the daemon and the tray application) never drop each other's keys.
 class AppPreferencesStore {
  public:
   static constexpr const char* defaultSuiteName = "com.quarvel.dorarov";

@@ -112,13 +112,49 @@ TEST_F(DaemonAdminAPITest, ARefusedOrMissingDaemonAndASilentOneAreTheirOwnErrors
   EXPECT_EQ(outcome([](const std::string&) { return std::string(R"({"id":-1,"result":{}})" "\n"); },
                     std::nullopt, std::chrono::milliseconds(300)),
             "13: Timed out waiting for daemon admin response");
-  try {
-    DaemonAdminAPI::request((temp / "absent.sock").string(), "app_get_health", std::nullopt);
-    ADD_FAILURE() << "no daemon, no answer";
-  } catch (const DaemonAdminAPIError& e) {
-    EXPECT_EQ(e.code(), DaemonAdminAPIError::Code::connectionRejected);
-    EXPECT_EQ(e.underlyingError(), "No such file or directory");
+}
+
+// The health monitor tells a peer-check refusal (accepted, then closed unanswered) from a
+// daemon that is not listening yet; both are code 16, the cause tells them apart.
+TEST_F(DaemonAdminAPITest, ARefusedConnectIsNoRejectionByTheDaemon) {
+  using Cause = DaemonAdminAPIError::Cause;
+  const auto failure = [](const std::string& path) -> std::optional<DaemonAdminAPIError> {
+    try {
+      DaemonAdminAPI::request(path, "app_get_health", std::nullopt, std::chrono::seconds(60));
+    } catch (const DaemonAdminAPIError& e) {
+      return e;
+    }
+    return std::nullopt;
+  };
+
+  auto missing = failure((temp / "absent.sock").string());
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->code(), DaemonAdminAPIError::Code::connectionRejected);
+  EXPECT_EQ(missing->cause(), Cause::connectFailed);
+  EXPECT_EQ(missing->underlyingError(), "No such file or directory");
+
+  {  // a socket file that nobody listens on any more, as a crashed daemon leaves it
+    UniqueFd stale = openListeningSocket(socketPath);
   }
+  auto refused = failure(socketPath);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->cause(), Cause::connectFailed);
+  EXPECT_EQ(refused->underlyingError(), "Connection refused");
+  std::filesystem::remove(socketPath);
+
+  std::optional<DaemonAdminAPIError> hungUp;
+  {
+    ScriptedDaemon daemon(socketPath, [](const std::string&) { return std::nullopt; });
+    hungUp = failure(socketPath);
+  }
+  ASSERT_TRUE(hungUp);
+  EXPECT_EQ(hungUp->cause(), Cause::closedWithoutReply);
+  EXPECT_EQ(hungUp->underlyingError(), "Connection closed by the daemon");
+
+  auto unusable = failure("/tmp/" + std::string(200, 'x'));
+  ASSERT_TRUE(unusable);
+  EXPECT_EQ(unusable->code(), DaemonAdminAPIError::Code::setupFailed);
+  EXPECT_EQ(unusable->description(), "Failed to create daemon admin XPC proxy");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json.h"
@@ -92,6 +94,26 @@ TEST_F(AppPreferencesStoreTest, UnusableSuiteNameFallsBackToTheProgramsOwnSuite)
     EXPECT_EQ(AppPreferencesStore(name, env_).suiteFile(),
               root_ / "config" / "QuarvelDorarov" / "QuarvelDorarovDaemon.json")
         << name;
+  }
+}
+
+// The daemon and the application each read, change and rewrite the suite. Writers that
+// overlap must not drop each other's keys (each store opens the lock file itself, as a
+// second process would).
+TEST_F(AppPreferencesStoreTest, OverlappingWritersKeepEveryKey) {
+  constexpr int writers = 8;
+  constexpr int rounds = 25;
+  std::vector<std::thread> threads;
+  for (int w = 0; w < writers; ++w) {
+    threads.emplace_back([this, w] {
+      AppPreferencesStore store(AppPreferencesStore::defaultSuiteName, env_);
+      for (int r = 0; r < rounds; ++r) store.setStringValue("key" + std::to_string(w), std::to_string(r));
+    });
+  }
+  for (auto& t : threads) t.join();
+  AppPreferencesStore store(AppPreferencesStore::defaultSuiteName, env_);
+  for (int w = 0; w < writers; ++w) {
+    EXPECT_EQ(store.stringValue("key" + std::to_string(w)), std::to_string(rounds - 1)) << w;
   }
 }
 
