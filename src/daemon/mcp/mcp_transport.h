@@ -23,6 +23,10 @@ class MCPTransport {
   virtual asio::awaitable<void> start(MessageHandler onMessage) = 0;
   // Stops reading and releases the channel. Never fails.
   virtual asio::awaitable<void> close() = 0;
+  // Flow control for a reader that cannot keep up: while paused, no further input is read
+  // (lines already read are still delivered). A transport without it ignores both.
+  virtual void pauseReading() {}
+  virtual void resumeReading() {}
 };
 
 }  // namespace qd
