@@ -41,6 +41,15 @@ OfferedTool offeredAs(const MCPTool& tool, std::string offeredName) {
   return offered;
 }
 
+// A name the "tinderbox" profile offers as it is: none of the other profiles' prefixes and
+// not one the daemon owns.
+bool isTinderboxPassThrough(std::string_view name) {
+  for (std::string_view other : kExcludedFromTinderbox) {
+    if (startsWith(name, other)) return false;
+  }
+  return !isDaemonOwnedToolName(name);
+}
+
 std::string_view prefixOf(ClientProfile profile) {
   switch (profile) {
     case ClientProfile::bookends: return "bookends_";
@@ -102,36 +111,23 @@ bool isRouterOwnedToolName(std::string_view name) {
 
 std::vector<OfferedTool> offeredTools(const std::vector<MCPTool>& tools, ClientProfile profile) {
   std::vector<OfferedTool> out;
-  switch (profile) {
-    case ClientProfile::all:
-      for (const MCPTool& tool : tools) out.push_back(offeredAs(tool, tool.name));
-      return out;
-    case ClientProfile::tinderbox: {
-      const std::string_view prefix = prefixOf(profile);
-      for (const MCPTool& tool : tools) {
-        if (startsWith(tool.name, prefix)) {
-          out.push_back(offeredAs(tool, tool.name.substr(prefix.size())));
-          continue;
-        }
-        bool excluded = isDaemonOwnedToolName(tool.name);
-        for (std::string_view other : kExcludedFromTinderbox) excluded = excluded || startsWith(tool.name, other);
-        if (!excluded) out.push_back(offeredAs(tool, tool.name));
-      }
-      return out;
-    }
-    case ClientProfile::routerCore: {
-      const std::string_view prefix = prefixOf(profile);
-      for (const MCPTool& tool : tools) {
-        if (startsWith(tool.name, prefix)) {
-          out.push_back(offeredAs(tool, tool.name.substr(prefix.size())));
-        } else if (isRouterOwnedToolName(tool.name)) {
-          out.push_back(offeredAs(tool, tool.name));
-        }
-      }
-      return out;
-    }
-    default: return stripPrefixTools(tools, prefixOf(profile));
+  if (profile == ClientProfile::all) {
+    for (const MCPTool& tool : tools) out.push_back(offeredAs(tool, tool.name));
+    return out;
   }
+  // Besides their prefix, two profiles keep some other names as they are.
+  bool (*keptUnchanged)(std::string_view) = nullptr;
+  if (profile == ClientProfile::tinderbox) keptUnchanged = isTinderboxPassThrough;
+  if (profile == ClientProfile::routerCore) keptUnchanged = isRouterOwnedToolName;
+  const std::string_view prefix = prefixOf(profile);
+  for (const MCPTool& tool : tools) {
+    if (startsWith(tool.name, prefix)) {
+      out.push_back(offeredAs(tool, tool.name.substr(prefix.size())));
+    } else if (keptUnchanged && keptUnchanged(tool.name)) {
+      out.push_back(offeredAs(tool, tool.name));
+    }
+  }
+  return out;
 }
 
 }  // namespace qd
