@@ -130,9 +130,8 @@ asio::awaitable<std::shared_ptr<asio::posix::stream_descriptor>> TinderboxClient
     if (outcome == ConnectOutcome::pending) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(attemptDeadline -
                                                                               std::chrono::steady_clock::now());
-      const bool ready = co_await withTimeout(
-          stream->async_wait(asio::posix::stream_descriptor::wait_write, asio::use_awaitable),
-          std::max(left, std::chrono::milliseconds(0)));
+      auto writable = stream->async_wait(asio::posix::stream_descriptor::wait_write, asio::use_awaitable);
+      const bool ready = co_await withTimeout(std::move(writable), std::max(left, std::chrono::milliseconds(0)));
       if (!ready || !socketErrorIsClear(stream->native_handle())) co_return nullptr;
     }
     co_return stream;

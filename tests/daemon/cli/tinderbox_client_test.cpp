@@ -5,6 +5,7 @@
 #include <string>
 
 #include <asio/io_context.hpp>
+#include <asio/local/stream_protocol.hpp>
 
 #include "daemon/cli/fake_daemon.h"
 #include "support/stderr_capture.h"
@@ -218,6 +219,20 @@ TEST(TinderboxClient, GivesUpConnectingOnceTheConnectionTimeOutHasPassed) {
   options.socketPath = "/tmp/" + std::string(200, 'p');  // can never fit a socket address
   auto tooLong = TinderboxClient::create(io.get_executor(), options);
   EXPECT_EQ(failureOf(io, startAwaitable(io, tooLong->start())), "Failed to connect to daemon");
+
+  // A daemon whose listen backlog is full (it does not accept): refused the same way, and
+  // a client started once it accepts again connects.
+  options.socketPath = (dir / "busy.sock").string();
+  asio::local::stream_protocol::acceptor busy(io, asio::local::stream_protocol::endpoint(options.socketPath));
+  busy.listen(0);
+  asio::local::stream_protocol::socket waiting(io);
+  waiting.connect(busy.local_endpoint());  // takes the one place in the backlog
+  auto refused = TinderboxClient::create(io.get_executor(), options);
+  EXPECT_EQ(failureOf(io, startAwaitable(io, refused->start())), "Failed to connect to daemon");
+  asio::local::stream_protocol::socket accepted = busy.accept();
+  auto later = TinderboxClient::create(io.get_executor(), options);
+  EXPECT_EQ(failureOf(io, startAwaitable(io, later->start())), "");
+  EXPECT_TRUE(later->isRunning());
 }
 
 TEST(TinderboxClient, DecodesTypedResultsAndRefusesMalformedToolLists) {
