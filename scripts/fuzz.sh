@@ -22,6 +22,6 @@ for target in "${targets[@]}"; do
   mkdir -p "$build/corpus/$name"
   echo "fuzzing $target for ${seconds}s"
   ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}" "$build/tests/fuzz/$target" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -print_funcs=0 \
     -artifact_prefix="$build/" "$build/corpus/$name" "$root/tests/fuzz/corpus/$name"
 done
