@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds everything with the address and undefined-behaviour
-# sanitizers, and runs every test.
+# sanitizers, runs every test, then runs each fuzz target for a minute.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -13,3 +13,5 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 cd "$build"
 ctest --output-on-failure --parallel "$(nproc)" --timeout 600
+# A short run of each fuzz target (clang, its own build in build/fuzz).
+bash "$root/scripts/fuzz.sh" 60

@@ -4,16 +4,7 @@
 
 import assert from "node:assert/strict";
 import { existsSync } from "node:fs";
-import { dirname, join } from "node:path";
-import { fileURLToPath } from "node:url";
-
-const here = dirname(fileURLToPath(import.meta.url));
-if (!existsSync(join(here, "node_modules", "@modelcontextprotocol", "sdk"))) {
-  console.error(`interop: ${join(here, "node_modules")} lacks @modelcontextprotocol/sdk; run "npm ci" in ${here}`);
-  process.exit(1);
-}
-const { Client } = await import("@modelcontextprotocol/sdk/client/index.js");
-const { StdioClientTransport } = await import("@modelcontextprotocol/sdk/client/stdio.js");
+import { Client, StdioClientTransport } from "./sdk_client.mjs";
 
 const fixture = process.argv[2];
 assert.ok(fixture && existsSync(fixture), `fixture program not found: ${fixture}`);

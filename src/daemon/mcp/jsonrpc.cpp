@@ -143,8 +143,9 @@ JSONRPCErrorResponse JSONRPCErrorResponse::fromJson(const Json& value) {
   return r;
 }
 
-JSONRPCMessage JSONRPCMessage::parse(std::string_view text) {
-  const Json raw = parseJson(text);
+JSONRPCMessage JSONRPCMessage::parse(std::string_view text) { return fromJson(parseJson(text)); }
+
+JSONRPCMessage JSONRPCMessage::fromJson(const Json& raw) {
   expectObject(raw, "a JSON-RPC message");
 
   // Every member is optional here and null counts as missing; members are read in this

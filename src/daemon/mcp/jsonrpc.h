@@ -149,6 +149,8 @@ struct JSONRPCMessage {
   // kind fail with the reader's error (JsonParseError, DecodingError); a missing or wrong
   // version and an undeterminable shape fail with JSONRPCError -32600.
   static JSONRPCMessage parse(std::string_view text);
+  // The same reading of a value already parsed.
+  static JSONRPCMessage fromJson(const Json& raw);
   // Compact JSON text without a line terminator.
   std::string encode() const;
   bool operator==(const JSONRPCMessage&) const = default;

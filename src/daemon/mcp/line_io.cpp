@@ -18,10 +18,56 @@
 
 namespace qd {
 
-asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage) {
+ReadGate::ReadGate(const asio::any_io_executor& executor)
+    : opened_(executor, asio::steady_timer::time_point::max()) {}
+
+void ReadGate::pause() {
+  std::lock_guard lock(mutex_);
+  paused_ = true;
+}
+
+void ReadGate::resume() {
+  {
+    std::lock_guard lock(mutex_);
+    paused_ = false;
+  }
+  changed_.notify_all();
+  opened_.cancel();
+}
+
+bool ReadGate::isPaused() const {
+  std::lock_guard lock(mutex_);
+  return paused_;
+}
+
+asio::awaitable<void> ReadGate::waitUntilOpen() {
+  // Only resume() cancels the timer's waits, and it runs on this thread, so it cannot
+  // slip in between the test and the wait.
+  while (isPaused()) {
+    std::error_code ignored;
+    co_await opened_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+  }
+}
+
+void ReadGate::waitUntilOpenOrStopping(const std::atomic<bool>& stopping) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !paused_ || stopping.load(); });
+}
+
+void ReadGate::wakeThreads() {
+  { std::lock_guard lock(mutex_); }  // a waiter is either before its test or asleep
+  changed_.notify_all();
+}
+
+asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage,
+                                std::shared_ptr<ReadGate> gate) {
   LineSplitter splitter;
   auto buffer = std::make_unique<std::array<char, 65536>>();
   while (stream->is_open()) {
+    if (gate) {
+      co_await gate->waitUntilOpen();
+      if (!stream->is_open()) break;
+    }
     std::error_code ec;
     const std::size_t n =
         co_await stream->async_read_some(asio::buffer(*buffer), asio::redirect_error(asio::use_awaitable, ec));
@@ -35,17 +81,26 @@ asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> 
 struct ThreadLineReader::Shared {
   asio::any_io_executor executor;
   MessageHandler onMessage;
+  std::shared_ptr<ReadGate> gate;
+  std::function<void()> onEnd;
   LineSplitter splitter;  // touched on the io thread only
   std::atomic<bool> stopping{false};
 };
 
-ThreadLineReader::ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage)
+ThreadLineReader::ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage,
+                                   std::shared_ptr<ReadGate> gate, std::function<void()> onEnd)
     : shared_(std::make_shared<Shared>()) {
   shared_->executor = std::move(executor);
   shared_->onMessage = std::move(onMessage);
+  shared_->gate = std::move(gate);
+  shared_->onEnd = std::move(onEnd);
   thread_ = std::thread([shared = shared_, fd = std::move(fd)]() mutable {
     std::array<char, 65536> buffer;
     while (!shared->stopping.load()) {
+      if (shared->gate) {
+        shared->gate->waitUntilOpenOrStopping(shared->stopping);
+        if (shared->stopping.load()) break;
+      }
       const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
@@ -54,6 +109,12 @@ ThreadLineReader::ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, 
       });
     }
     fd.reset();  // closed by the thread that reads it, after its last read
+    // Posted after the last chunk, so it comes after the last line.
+    if (!shared->stopping.load() && shared->onEnd) {
+      asio::post(shared->executor, [shared] {
+        if (!shared->stopping.load()) shared->onEnd();
+      });
+    }
   });
 }
 
@@ -61,6 +122,7 @@ ThreadLineReader::~ThreadLineReader() { stop(); }
 
 void ThreadLineReader::stop() {
   shared_->stopping.store(true);
+  if (shared_->gate) shared_->gate->wakeThreads();
   if (thread_.joinable()) thread_.join();
 }
 

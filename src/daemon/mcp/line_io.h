@@ -3,13 +3,17 @@
 // The reading loop and the writer shared by the three transports.
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
 #include <asio/posix/stream_descriptor.hpp>
+#include <asio/steady_timer.hpp>
 
 #include "daemon/mcp/mcp_transport.h"
 #include "daemon/runtime/async_mutex.h"
@@ -17,19 +21,47 @@
 
 namespace qd {
 
+// Flow control of a reader: while paused, the reader does not start another read, so the
+// peer's writes back up in the kernel instead of our memory. pause() and resume() are
+// called on the io thread; a reading thread may wait on it too.
+class ReadGate {
+ public:
+  explicit ReadGate(const asio::any_io_executor& executor);
+  void pause();
+  void resume();
+  bool isPaused() const;
+  // Returns once the gate is open (at once when it is).
+  asio::awaitable<void> waitUntilOpen();
+  // For a reading thread: blocks while the gate is paused and `stopping` is false.
+  void waitUntilOpenOrStopping(const std::atomic<bool>& stopping);
+  // Wakes a blocked reading thread so it can see `stopping`.
+  void wakeThreads();
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool paused_ = false;
+  asio::steady_timer opened_;  // never expires; resume() cancels its waits
+};
+
 // Reads the descriptor until end of input, a read error or close(), and hands every
 // complete line to `onMessage`. Closing the descriptor ends a blocked read at once, and the
 // loop never reads a descriptor after it was closed: it checks before every read, and a
 // closed asio descriptor forgets its number. Lines of a chunk read before the close are
-// still delivered. A read error ends the loop like the end of input.
-asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage);
+// still delivered. A read error ends the loop like the end of input. With a gate, each
+// read waits until the gate is open; whoever closes the descriptor opens the gate too.
+asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage,
+                                std::shared_ptr<ReadGate> gate = nullptr);
 
 // A reader of a descriptor that epoll refuses (a regular file or /dev/null given as
 // standard input): a thread reads it, which never blocks for long on such files, and posts
-// each chunk to the io thread, where the lines are split and delivered in order.
+// each chunk to the io thread, where the lines are split and delivered in order. With a
+// gate, the thread does not read while it is paused. `onEnd`, when given, is called on the
+// io thread after the last line once the input has ended by itself (not after stop()).
 class ThreadLineReader {
  public:
-  ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage);
+  ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage,
+                   std::shared_ptr<ReadGate> gate = nullptr, std::function<void()> onEnd = nullptr);
   ~ThreadLineReader();  // stop()
   // Asks the thread to end after its current read and waits for it.
   void stop();

@@ -13,6 +13,9 @@ std::vector<std::string> LineSplitter::append(std::string_view bytes) {
     start = nl + 1;
   }
   buffer_.erase(0, start);
+  if (buffer_.capacity() > kRetainedCapacity && buffer_.size() <= kRetainedCapacity / 2) {
+    std::string(buffer_).swap(buffer_);  // a copy holds only what is left
+  }
   return lines;
 }
 

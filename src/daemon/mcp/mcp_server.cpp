@@ -2,6 +2,9 @@
 
 #include <variant>
 
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
+
 #include "daemon/logging/logger.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/utilities/any_codable.h"
@@ -36,7 +39,8 @@ MCPServer::MCPServer(asio::any_io_executor executor, std::shared_ptr<MCPTranspor
     : executor_(std::move(executor)),
       serverInfo_(std::move(serverInfo)),
       transport_(std::move(transport)),
-      capabilities_(std::move(capabilities)) {}
+      capabilities_(std::move(capabilities)),
+      idle_(executor_, asio::steady_timer::time_point::max()) {}
 
 void MCPServer::registerTool(MCPTool definition, ToolHandler handler) {
   std::string name = definition.name;
@@ -62,7 +66,10 @@ asio::awaitable<void> MCPServer::start() {
   std::weak_ptr<MCPServer> weak = weak_from_this();
   auto executor = executor_;
   MessageHandler onMessage = [weak, executor](std::string line) {
-    if (auto self = weak.lock()) startTask(executor, handleMessage(std::move(self), std::move(line)), component, "handle message");
+    if (auto self = weak.lock()) {
+      self->messageArrived();
+      startTask(executor, handleMessage(std::move(self), std::move(line)), component, "handle message");
+    }
   };
   co_await transport_->start(std::move(onMessage));
   Logger::info(component, "Server started",
@@ -85,23 +92,87 @@ asio::awaitable<void> MCPServer::notifyToolsChanged() {
   co_await sendNotification(std::move(method), std::nullopt);
 }
 
+void MCPServer::messageArrived() {
+  ++messagesInFlight_;
+  if (!readingPaused_ && messagesInFlight_ >= kMaxMessagesInFlight) {
+    readingPaused_ = true;
+    Logger::warn(component, "Too many messages in flight; pausing input",
+                 {{"inFlight", static_cast<std::int64_t>(messagesInFlight_)}});
+    transport_->pauseReading();
+  }
+}
+
+void MCPServer::messageFinished() {
+  --messagesInFlight_;
+  // Half the bound as the point to resume, so reading does not flip on every reply.
+  if (readingPaused_ && messagesInFlight_ <= kMaxMessagesInFlight / 2) {
+    readingPaused_ = false;
+    transport_->resumeReading();
+  }
+  if (messagesInFlight_ == 0) idle_.cancel();
+}
+
+asio::awaitable<void> MCPServer::drain() {
+  while (messagesInFlight_ > 0) {
+    std::error_code ignored;
+    co_await idle_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+  }
+}
+
 asio::awaitable<void> MCPServer::handleMessage(std::shared_ptr<MCPServer> self, std::string line) {
-  JSONRPCMessage message;
+  try {
+    co_await self->processLine(std::move(line));
+  } catch (...) {
+    Logger::error(component, "Failed to handle message", {{"error", describeException(std::current_exception())}});
+  }
+  self->messageFinished();
+}
+
+namespace {
+
+// The id of a line refused before dispatch, when the caller could match it: a string or
+// an integer "id" of a JSON object.
+std::optional<RequestID> readableId(const Json& raw) {
+  if (!raw.is_object()) return std::nullopt;
+  const auto id = raw.find("id");
+  if (id == raw.end()) return std::nullopt;
+  if (id->is_string()) return RequestID::string(id->get<std::string>());
+  if (auto integer = intValue(*id)) return RequestID::integer(*integer);
+  return std::nullopt;
+}
+
+}  // namespace
+
+asio::awaitable<void> MCPServer::processLine(std::string line) {
+  Json raw;
   std::optional<std::string> parseFailure;
   try {
-    message = JSONRPCMessage::parse(line);
+    raw = parseJson(line);
   } catch (...) {
     parseFailure = parseFailureText(std::current_exception());
   }
   if (parseFailure) {
     JSONRPCError error = JSONRPCError::parseError("Failed to parse message: " + *parseFailure);
-    co_await self->sendError(std::nullopt, std::move(error));
+    co_await sendError(std::nullopt, std::move(error));
+    co_return;
+  }
+  JSONRPCMessage message;
+  std::optional<std::string> invalid;
+  try {
+    message = JSONRPCMessage::fromJson(raw);
+  } catch (...) {
+    invalid = parseFailureText(std::current_exception());
+  }
+  if (invalid) {
+    JSONRPCError error = JSONRPCError::invalidRequest("Invalid request: " + *invalid);
+    std::optional<RequestID> id = readableId(raw);
+    co_await sendError(std::move(id), std::move(error));
     co_return;
   }
   if (auto* request = std::get_if<JSONRPCRequest>(&message.value)) {
-    co_await self->handleRequest(std::move(*request));
+    co_await handleRequest(std::move(*request));
   } else if (auto* notification = std::get_if<JSONRPCNotification>(&message.value)) {
-    self->handleNotification(*notification);
+    handleNotification(*notification);
   } else {
     Logger::warn(component, "Received unexpected response message");
   }

@@ -5,6 +5,14 @@
 // received line is handled in a task of its own, so concurrent tool calls run side by
 // side and are answered as they finish. No resources, prompts, cancellation or version
 // checks. Lives on the io thread.
+//
+// Lines refused before dispatch: text that is not JSON is answered -32700 without an id;
+// JSON that is not a valid request is answered -32600 (invalid request), carrying the
+// line's "id" when that is a string or an integer, so the caller can match the refusal.
+//
+// Back-pressure: while kMaxMessagesInFlight lines are being handled (running calls and
+// replies not yet written, say because the peer does not read), the server asks the
+// transport to stop reading, and lets it read again once half of them are done.
 
 #include <functional>
 #include <map>
@@ -16,6 +24,7 @@
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
+#include <asio/steady_timer.hpp>
 
 #include "daemon/mcp/jsonrpc.h"
 #include "daemon/mcp/mcp_transport.h"
@@ -47,7 +56,13 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
   asio::awaitable<void> sendNotification(std::string method, std::optional<Json> params = std::nullopt);
   asio::awaitable<void> notifyToolsChanged();
 
+  // Returns once no received line is being handled any more (at once when none is).
+  asio::awaitable<void> drain();
+
   bool isRunning() const { return isRunning_; }
+  std::size_t messagesInFlight() const { return messagesInFlight_; }
+
+  static constexpr std::size_t kMaxMessagesInFlight = 256;
 
  private:
   struct RegisteredTool {
@@ -59,6 +74,9 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
             ServerCapabilities capabilities);
 
   static asio::awaitable<void> handleMessage(std::shared_ptr<MCPServer> self, std::string line);
+  asio::awaitable<void> processLine(std::string line);
+  void messageArrived();
+  void messageFinished();
   asio::awaitable<void> handleRequest(JSONRPCRequest request);
   asio::awaitable<void> handleCallTool(JSONRPCRequest request);
   void handleNotification(const JSONRPCNotification& notification);
@@ -71,6 +89,9 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
   std::map<std::string, RegisteredTool> tools_;
   bool isRunning_ = false;
   ServerCapabilities capabilities_;
+  std::size_t messagesInFlight_ = 0;
+  bool readingPaused_ = false;
+  asio::steady_timer idle_;  // never expires; cancelled whenever the last line is done
 };
 
 }  // namespace qd

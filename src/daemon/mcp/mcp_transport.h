@@ -28,6 +28,10 @@ class MCPTransport {
   // then fails what waits for an answer at once instead of at its time-out. Transports
   // that cannot tell never call it.
   virtual void setInputEndedHandler(std::function<void()> handler) { (void)handler; }
+  // Flow control for a reader that cannot keep up: while paused, no further input is read
+  // (lines already read are still delivered). A transport without it ignores both.
+  virtual void pauseReading() {}
+  virtual void resumeReading() {}
 };
 
 }  // namespace qd

@@ -14,10 +14,21 @@ namespace {
 constexpr const char* component = "StdioServerTransport";
 
 UniqueFd duplicate(int fd) { return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+
+asio::awaitable<void> readThenReportEnd(std::shared_ptr<asio::posix::stream_descriptor> input,
+                                        MessageHandler onMessage, std::shared_ptr<ReadGate> gate,
+                                        std::shared_ptr<std::function<void()>> inputEnded) {
+  co_await readLines(input, std::move(onMessage), std::move(gate));
+  // A copy: the handler may close the transport, which empties the shared one.
+  if (auto handler = *inputEnded) handler();
+}
 }  // namespace
 
 StdioServerTransport::StdioServerTransport(asio::any_io_executor executor, int inputFd, int outputFd)
-    : executor_(std::move(executor)), inputFd_(inputFd), outputFd_(outputFd) {
+    : executor_(std::move(executor)),
+      inputFd_(inputFd),
+      outputFd_(outputFd),
+      gate_(std::make_shared<ReadGate>(executor_)) {
   ignoreSigpipe();
 }
 
@@ -32,9 +43,14 @@ asio::awaitable<void> StdioServerTransport::start(MessageHandler onMessage) {
   if (input) {
     input_ = tryReactorDescriptor(executor_, input);
     if (input_) {
-      startTask(executor_, readLines(input_, std::move(onMessage)), component, "read stdin");
+      startTask(executor_, readThenReportEnd(input_, std::move(onMessage), gate_, inputEnded_), component,
+                "read stdin");
     } else {
-      threadReader_ = std::make_unique<ThreadLineReader>(executor_, std::move(input), std::move(onMessage));
+      auto inputEnded = inputEnded_;
+      threadReader_ = std::make_unique<ThreadLineReader>(executor_, std::move(input), std::move(onMessage), gate_,
+                                                         [inputEnded] {
+                                                           if (auto handler = *inputEnded) handler();
+                                                         });
     }
   }
   UniqueFd output = duplicate(outputFd_);
@@ -59,11 +75,19 @@ asio::awaitable<void> StdioServerTransport::send(std::string message) {
   }
 }
 
+void StdioServerTransport::setInputEndedHandler(std::function<void()> handler) { *inputEnded_ = std::move(handler); }
+
+void StdioServerTransport::pauseReading() { gate_->pause(); }
+
+void StdioServerTransport::resumeReading() { gate_->resume(); }
+
 void StdioServerTransport::stopReading() {
+  *inputEnded_ = nullptr;
   if (input_) {
     std::error_code ignored;
     input_->close(ignored);
     input_.reset();
+    gate_->resume();  // a reader waiting at the gate then sees the closed descriptor and ends
   }
   if (threadReader_) {
     threadReader_->stop();

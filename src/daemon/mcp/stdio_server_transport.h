@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 #include <asio/any_io_executor.hpp>
@@ -14,7 +15,7 @@ namespace qd {
 // The program's own standard input and output, for the MCP server of client mode. It
 // works on copies of the descriptors, so closing it leaves standard input and output open.
 // Standard input may be a pipe, a terminal, a regular file or /dev/null. The end of
-// standard input changes no state.
+// standard input changes no state; the owner may ask to be told of it.
 class StdioServerTransport final : public MCPTransport {
  public:
   // The descriptors are parameters so tests can give pipes; the program uses 0 and 1.
@@ -29,6 +30,12 @@ class StdioServerTransport final : public MCPTransport {
   asio::awaitable<void> start(MessageHandler onMessage) override;
   // Stops reading; standard input and output stay open.
   asio::awaitable<void> close() override;
+  void pauseReading() override;
+  void resumeReading() override;
+
+  // Called once on the io thread when standard input ends by itself (end of file or a read
+  // error), after its last line was delivered; never after close(). Set before start().
+  void setInputEndedHandler(std::function<void()> handler);
 
   bool isRunning() const { return isRunning_; }
 
@@ -40,6 +47,9 @@ class StdioServerTransport final : public MCPTransport {
   int outputFd_;
   bool isRunning_ = false;
   std::shared_ptr<asio::posix::stream_descriptor> input_;
+  std::shared_ptr<ReadGate> gate_;
+  // Shared with the reader; close() empties it so a reader that ends later stays quiet.
+  std::shared_ptr<std::function<void()>> inputEnded_ = std::make_shared<std::function<void()>>();
   std::unique_ptr<ThreadLineReader> threadReader_;
   std::shared_ptr<LineWriter> writer_;
 };

@@ -121,6 +121,12 @@ class BoundedDomBuilder {
 };
 
 Json parseBounded(std::string_view text, std::size_t maxDepth, bool exact) {
+  // The parser takes a NUL byte for the end of its input and would accept whatever comes
+  // before it; no JSON text holds one (inside strings it must be escaped).
+  if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+    throw JsonParseError(JsonParseError::Kind::malformed,
+                         "Invalid JSON: NUL byte at position " + std::to_string(nul));
+  }
   BoundedDomBuilder builder(maxDepth, exact);
   const bool ok = Json::sax_parse(text.begin(), text.end(), &builder, nlohmann::detail::input_format_t::json,
                                   /*strict=*/true);

@@ -26,6 +26,9 @@ class SocketPeer {
   SocketPeer(asio::io_context& io, const std::string& path) : io_(io), socket_(io) {
     socket_.connect(asio::local::stream_protocol::endpoint(path));
   }
+  // The far end of a connection the test accepted (a fake server's side).
+  SocketPeer(asio::io_context& io, asio::local::stream_protocol::socket accepted)
+      : io_(io), socket_(std::move(accepted)) {}
 
   // Writes all bytes with one call of the caller's (the kernel may still split them).
   void write(const std::string& bytes) { runAwaitable(io_, writeAll(&socket_, bytes)); }

@@ -5,8 +5,13 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <asio/redirect_error.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include "daemon/mcp/mcp_transport.h"
 #include "daemon/utilities/json.h"
@@ -16,6 +21,10 @@ namespace qd::test {
 class FakeTransport : public MCPTransport {
  public:
   asio::awaitable<void> send(std::string message) override {
+    if (auto hold = sendHold) {
+      std::error_code released;
+      co_await hold->async_wait(asio::redirect_error(asio::use_awaitable, released));
+    }
     if (sendError) std::rethrow_exception(sendError);
     sent.push_back(message);
     if (onSend) onSend(message);
@@ -31,6 +40,18 @@ class FakeTransport : public MCPTransport {
     co_return;
   }
 
+  void pauseReading() override { readingPaused = true; }
+  void resumeReading() override { readingPaused = false; }
+
+  // Makes every send wait until releaseSends(), like a peer that does not read.
+  void holdSends(asio::any_io_executor executor) {
+    sendHold = std::make_shared<asio::steady_timer>(executor, asio::steady_timer::time_point::max());
+  }
+  void releaseSends() {
+    if (sendHold) sendHold->cancel();
+    sendHold.reset();
+  }
+
   void deliver(const std::string& line) { onMessage(line); }
   Json sentJson(std::size_t i) const { return parseJson(sent.at(i)); }
 
@@ -38,6 +59,8 @@ class FakeTransport : public MCPTransport {
   MessageHandler onMessage;
   std::function<void(const std::string&)> onSend;
   std::exception_ptr sendError;
+  std::shared_ptr<asio::steady_timer> sendHold;
+  bool readingPaused = false;
   bool started = false;
   bool closed = false;
 };

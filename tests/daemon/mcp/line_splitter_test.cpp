@@ -40,5 +40,13 @@ TEST(LineSplitter, HasNoLengthLimit) {
   EXPECT_EQ(splitter.pendingBytes(), 0u);
 }
 
+TEST(LineSplitter, GivesBackTheMemoryOfALongLineOnceItIsHandedOut) {
+  LineSplitter splitter;
+  EXPECT_TRUE(splitter.append(std::string(20 << 20, 'x')).empty());
+  EXPECT_EQ(splitter.append("\nnext").size(), 1u);
+  EXPECT_LE(splitter.retainedBytes(), LineSplitter::kRetainedCapacity);
+  EXPECT_EQ(splitter.append("\n"), Lines{"next"});  // the rest of the buffer survived
+}
+
 }  // namespace
 }  // namespace qd

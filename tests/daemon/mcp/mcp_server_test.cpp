@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -91,9 +93,18 @@ TEST(MCPServer, AnswersEachRequestAsTheProtocolSays) {
       {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", nullptr},
       {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", nullptr},
       {R"({"jsonrpc":"2.0","id":9,"result":{}})", nullptr},
+      // Refused before dispatch: the id goes back whenever it can be read.
       {R"({"id":8,"method":"ping"})",
        {{"jsonrpc", "2.0"},
-        {"error", {{"code", -32700}, {"message", "Failed to parse message: Missing or invalid jsonrpc version"}}}}},
+        {"id", 8},
+        {"error", {{"code", -32600}, {"message", "Invalid request: Missing or invalid jsonrpc version"}}}}},
+      {R"({"id":"a","jsonrpc":"1.0","method":"ping"})",
+       {{"jsonrpc", "2.0"},
+        {"id", "a"},
+        {"error", {{"code", -32600}, {"message", "Invalid request: Missing or invalid jsonrpc version"}}}}},
+      {R"({"id":1.5,"jsonrpc":"2.0","method":"ping"})",
+       {{"jsonrpc", "2.0"},
+        {"error", {{"code", -32600}, {"message", "Invalid request: Request ID must be a string or integer"}}}}},
   };
   for (const auto& c : cases) {
     const auto replies = f.exchange(c.line);
@@ -104,13 +115,55 @@ TEST(MCPServer, AnswersEachRequestAsTheProtocolSays) {
       EXPECT_EQ(replies[0], c.expected) << c.line;
     }
   }
-  for (const char* line : {"not json", R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])"}) {
-    const auto replies = f.exchange(line);
-    ASSERT_EQ(replies.size(), 1u) << line;
-    EXPECT_FALSE(replies[0].contains("id")) << line;
-    EXPECT_EQ(replies[0]["error"]["code"], -32700) << line;
-    EXPECT_EQ(replies[0]["error"]["message"].get<std::string>().rfind("Failed to parse message: ", 0), 0u) << line;
+  // Text that is not JSON is a parse error without an id; so is a line whose bytes after a
+  // NUL would otherwise be ignored. Valid JSON that is no request is an invalid request.
+  struct Refusal {
+    std::string line;
+    std::int64_t code;
+    std::optional<std::int64_t> id;
+  } refusals[] = {
+      {"not json", -32700, std::nullopt},
+      {std::string(R"({"jsonrpc":"2.0","id":7,"method":"ping"})") + '\0' + "junk", -32700, std::nullopt},
+      {std::string(R"({"jsonrpc":"2.0","id":7,"method":"ping"})") + '\0', -32700, std::nullopt},
+      {R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", -32600, std::nullopt},
+      {R"({"id":13,"jsonrpc":"2.0","method":"tools/call","params":[1]})", -32600, 13},
+      {R"({"jsonrpc":"2.0","id":14,"method":5})", -32600, 14},
+  };
+  for (const auto& r : refusals) {
+    const auto replies = f.exchange(r.line);
+    ASSERT_EQ(replies.size(), 1u) << r.line;
+    EXPECT_EQ(replies[0]["error"]["code"], r.code) << r.line;
+    if (r.id) {
+      EXPECT_EQ(replies[0]["id"], *r.id) << r.line;
+    } else {
+      EXPECT_FALSE(replies[0].contains("id")) << r.line;
+    }
+    const char* prefix = r.code == -32700 ? "Failed to parse message: " : "Invalid request: ";
+    EXPECT_EQ(replies[0]["error"]["message"].get<std::string>().rfind(prefix, 0), 0u) << r.line;
   }
+}
+
+TEST(MCPServer, StopsReadingWhileTooManyRepliesWaitAndResumesAsTheyDrain) {
+  ServerFixture f;
+  f.transport->holdSends(f.io.get_executor());  // the peer does not read our output
+  const std::size_t total = MCPServer::kMaxMessagesInFlight + 50;
+  for (std::size_t i = 0; i < total; ++i) {
+    f.transport->deliver(R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"ping"})");
+    // The reading stops at the bound: a real transport delivers no further line then.
+    EXPECT_EQ(f.transport->readingPaused, i + 1 >= MCPServer::kMaxMessagesInFlight) << i;
+  }
+  f.io.restart();
+  f.io.poll();
+  EXPECT_TRUE(f.transport->readingPaused);
+  EXPECT_EQ(f.server->messagesInFlight(), total);
+
+  f.transport->releaseSends();
+  f.io.restart();
+  f.io.run();
+  EXPECT_FALSE(f.transport->readingPaused);
+  EXPECT_EQ(f.server->messagesInFlight(), 0u);
+  EXPECT_EQ(f.transport->sent.size(), total);
+  test::runAwaitable(f.io, f.server->drain());  // nothing in flight: returns at once
 }
 
 TEST(MCPServer, InitializeAndToolsListReflectTheTableAtThatMoment) {

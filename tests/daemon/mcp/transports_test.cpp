@@ -98,6 +98,42 @@ TEST(StdioServerTransport, ReadsLinesWritesFramedMessagesAndStopsOnAFailedWrite)
   EXPECT_EQ(fcntl(in.read.get(), F_GETFD), FD_CLOEXEC);  // our own descriptor is left open
 }
 
+TEST(StdioServerTransport, ReadsNothingWhilePausedAndReportsTheEndOfInputAfterTheLastLine) {
+  asio::io_context io;
+  Pipe in, out;
+  auto transport = std::make_shared<StdioServerTransport>(io.get_executor(), in.read.get(), out.write.get());
+  std::vector<std::string> lines;
+  std::size_t linesAtEnd = 0;
+  bool ended = false;
+  transport->setInputEndedHandler([&] {
+    ended = true;
+    linesAtEnd = lines.size();
+  });
+  runAwaitable(io, transport->start([&](std::string line) {
+    // Paused from inside delivery, the way the server does it.
+    if (line == "pause") transport->pauseReading();
+    lines.push_back(std::move(line));
+  }));
+  writeAll(in.write.get(), "pause\n");
+  runUntil(io, lines, 1);
+  writeAll(in.write.get(), "held\n");
+  for (int i = 0; i < 5; ++i) {
+    io.restart();
+    io.poll();
+  }
+  EXPECT_EQ(lines, std::vector<std::string>{"pause"});
+
+  transport->resumeReading();
+  in.write.reset();  // end of input right behind the held line
+  runUntil(io, lines, 2);
+  io.restart();
+  while (!ended && io.run_one_for(1s) > 0) {
+  }
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(linesAtEnd, 2u);
+  runAwaitable(io, transport->close());
+}
+
 TEST(StdioServerTransport, WorksWhenStandardInputAndOutputAreRegularFiles) {
   asio::io_context io;
   const test::TempDir dir("stdio");
@@ -121,7 +157,10 @@ TEST(StdioServerTransport, WorksWhenStandardInputAndOutputAreRegularFiles) {
   // /dev/null as standard input: no lines, no failure.
   UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   auto quiet = std::make_shared<StdioServerTransport>(io.get_executor(), devNull.get(), output.get());
+  bool ended = false;
+  quiet->setInputEndedHandler([&] { ended = true; });
   runAwaitable(io, quiet->start([&](std::string line) { lines.push_back(std::move(line)); }));
+  test::runUntil(io, [&] { return ended; });
   runAwaitable(io, quiet->close());
   EXPECT_EQ(lines.size(), 2u);
 }

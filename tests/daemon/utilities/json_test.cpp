@@ -20,7 +20,10 @@ TEST(ParseJson, KeepsIntegerKindsAndMemberOrder) {
 }
 
 TEST(ParseJson, RejectsMalformedTextWithReadableError) {
-  for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "nul", "1 2", "{\"a\":1}x", "// c\n1"}) {
+  using namespace std::string_literals;
+  // A NUL byte ends the parser's input, so the bytes after it must not be ignored.
+  for (const std::string& text : {""s, "{"s, "[1,]"s, "{\"a\" 1}"s, "nul"s, "1 2"s, "{\"a\":1}x"s, "// c\n1"s,
+                                 "{\"a\":1}\0x"s, "{\"a\":1}\0"s, "\0"s}) {
     try {
       parseJson(text);
       ADD_FAILURE() << "accepted: " << text;
