@@ -14,6 +14,7 @@
 #include "daemon/router/json_normalizing.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/router/schema_sanitizing.h"
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_runner.h"
@@ -145,7 +146,8 @@ asio::awaitable<Json> TinderboxDaemon::handleListTools(std::string clientId) {
   Json tools = Json::array();
   for (const ExternalToolBinding& binding : exposedBindings(clientId)) {
     try {
-      Json encoded = binding.externalTool.toJson();
+      // Cleaned once more just before encoding; the cleaning is idempotent.
+      Json encoded = sanitizedToolSchemaForExternalClients(binding.externalTool).toJson();
       if (!encoded.is_object()) {
         Logger::error(kComponent, "Failed to convert tool to dictionary", Json{{"toolName", binding.externalTool.name}});
         continue;
@@ -165,8 +167,9 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   Json requested = Json::object();
   if (auto found = params.find("arguments"); found != params.end() && found->is_object()) requested = *found;
 
+  const std::vector<ExternalToolBinding> exposed = exposedBindings(clientId);
   const ExternalToolBinding* binding = nullptr;
-  for (const ExternalToolBinding& candidate : exposedBindings(clientId)) {
+  for (const ExternalToolBinding& candidate : exposed) {
     if (candidate.externalTool.name == *name) {
       binding = &candidate;
       break;
