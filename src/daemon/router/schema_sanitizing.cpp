@@ -74,6 +74,12 @@ MCPTool sanitizedToolSchemaForExternalClients(const MCPTool& tool) {
         property["type"] = "string";
       }
       cleanDescription(property);
+      // Nested members keep their flags and types but lose control characters too.
+      if (auto nested = property.find("properties"); nested != property.end() && nested->is_object()) {
+        for (auto& [nestedName, nestedValue] : nested->items()) {
+          if (nestedValue.is_object()) nestedValue = sanitizeSchemaDictionary(nestedValue);
+        }
+      }
       if (auto type = property.find("type"); type != property.end() && *type == "array") {
         auto items = property.find("items");
         if (items == property.end() || !items->is_object()) property["items"] = Json{{"type", "string"}};

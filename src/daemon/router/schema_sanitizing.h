@@ -23,7 +23,8 @@ std::string sanitizeControlCharacters(std::string_view text);
 // top-level property an object (a non-object becomes {}), its Boolean "required" flag
 // lifted into the tool's "required" list and removed, "type" "string" added when it has
 // none of "type", "oneOf", "anyOf", "allOf", "$ref", an array given "items" {"type":
-// "string"} when it has no object there, and its nested schemas cleaned; "properties"
+// "string"} when it has no object there, and its nested schemas (items, combinators, and
+// its own properties' members) cleaned; "properties"
 // always present; "required" sorted, or absent when empty; "additionalProperties" kept.
 MCPTool sanitizedToolSchemaForExternalClients(const MCPTool& tool);
 
