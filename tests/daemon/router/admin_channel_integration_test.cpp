@@ -3,9 +3,6 @@
 // requests are answered, any other executable is closed unread, and a settings save from
 // the application keeps the user's category policies.
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -14,6 +11,7 @@
 #include "daemon/config/tool_settings_store.h"
 #include "daemon/runtime/child_process.h"
 #include "support/daemon_process.h"
+#include "support/installed_program.h"
 #include "support/temp_dir.h"
 
 namespace qd {
@@ -21,33 +19,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void install(const fs::path& program, const fs::path& at) {
-  fs::create_directories(at.parent_path());
-  std::error_code ec;
-  fs::create_hard_link(program, at, ec);
-  if (ec) fs::copy_file(program, at);
-}
-
-std::string firstLine(int fd) {
-  std::string out;
-  for (;;) {
-    pollfd entry{fd, POLLIN, 0};
-    if (::poll(&entry, 1, 120000) <= 0) break;
-    char byte;
-    const ssize_t n = ::read(fd, &byte, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0 || byte == '\n') break;
-    out.push_back(byte);
-  }
-  return out;
-}
-
 class AdminChannelIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    install(QD_DAEMON_EXECUTABLE, tree / "bin" / "QuarvelDorarovDaemon");
-    install(QD_ADMIN_TEST_PEER, tree / "bin" / "QuarvelDorarov");
-    install(QD_ADMIN_TEST_PEER, tree / "bin" / "quarvel-helper");
+    test::installProgram(QD_DAEMON_EXECUTABLE, tree / "bin" / "QuarvelDorarovDaemon");
+    test::installProgram(QD_ADMIN_TEST_PEER, tree / "bin" / "QuarvelDorarov");
+    test::installProgram(QD_ADMIN_TEST_PEER, tree / "bin" / "quarvel-helper");
     daemon.useExecutable(tree / "bin" / "QuarvelDorarovDaemon");
     // The user's restrictions, stored before the daemon starts.
     ToolSettings settings;
@@ -69,7 +46,7 @@ class AdminChannelIntegrationTest : public ::testing::Test {
     options.stdinMode = StdioMode::null;
     auto child = ChildProcess::spawn(options);
     UniqueFd out = child->takeStdout();
-    std::string line = firstLine(out.get());
+    std::string line = test::readFrom(out.get(), true);
     EXPECT_TRUE(child->waitForExit(std::chrono::seconds(120)));
     child->reap();
     return line;
