@@ -11,6 +11,7 @@
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
+#include <asio/read.hpp>
 #include <asio/use_future.hpp>
 
 #include "daemon/config/configuration.h"
@@ -49,6 +50,47 @@ class ManyToolsProvider : public qd::ToolProvider {
   bool canHandle(std::string_view) const override { return false; }
   asio::awaitable<std::optional<qd::Json>> handle(std::string, std::string, qd::Json) override { co_return std::nullopt; }
 };
+
+// A second floor: a server that answers every request line with the same bytes as the
+// daemon's list_tools reply of that size, so shipping a large reply is counted too.
+asio::awaitable<void> cannedConnection(qd::bench::stream_protocol::socket socket, std::shared_ptr<const std::string> reply) {
+  std::vector<char> buffer(65536);
+  for (;;) {
+    std::error_code ec;
+    const std::size_t n = co_await socket.async_read_some(asio::buffer(buffer), asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) co_return;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (buffer[i] != '\n') continue;
+      co_await asio::async_write(socket, asio::buffer(*reply), asio::redirect_error(asio::use_awaitable, ec));
+      if (ec) co_return;
+    }
+  }
+}
+
+asio::awaitable<void> cannedAccept(std::shared_ptr<qd::bench::stream_protocol::acceptor> acceptor,
+                                   std::shared_ptr<const std::string> reply) {
+  for (;;) {
+    std::error_code ec;
+    auto socket = co_await acceptor->async_accept(asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) co_return;
+    asio::co_spawn(acceptor->get_executor(), cannedConnection(std::move(socket), reply), asio::detached);
+  }
+}
+
+// The daemon's reply line to one list_tools, with its line feed.
+std::string oneReply(const std::string& socketPath) {
+  qd::UniqueFd fd = qd::bench::connectTo(socketPath);
+  const std::string line = R"({"method":"list_tools","_requestId":0})" "\n";
+  if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::abort();
+  std::string reply;
+  std::array<char, 65536> buffer;
+  while (reply.empty() || reply.back() != '\n') {
+    const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+    if (n <= 0) std::abort();
+    reply.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  return reply;
+}
 
 std::string listLine(int id) { return R"({"method":"list_tools","_requestId":)" + std::to_string(id) + "}\n"; }
 
@@ -100,6 +142,14 @@ int main(int argc, char** argv) {
   });
   added.get_future().get();
   asio::co_spawn(io.executor(), daemon->refreshToolCatalog(), asio::use_future).get();
+  const std::string reply = oneReply(configuration.socketPath());
+  const std::string cannedPath = dir + "/canned.sock";
+  auto cannedAcceptor = std::make_shared<qd::bench::stream_protocol::acceptor>(
+      echoIo.context(), qd::bench::stream_protocol::endpoint(cannedPath));
+  asio::co_spawn(echoIo.executor(), cannedAccept(cannedAcceptor, std::make_shared<const std::string>(reply)),
+                 asio::detached);
+  std::printf("\nlist_tools reply of the large catalog: %zu bytes\n", reply.size());
+  report("canned reply (floor)", best(cannedPath));
   report("catalog of 511 tools", best(configuration.socketPath()));
 
   asio::co_spawn(io.executor(), daemon->shutdown(), asio::use_future).get();

@@ -53,14 +53,18 @@ std::optional<std::string> deniedPermission(const ToolSettings& settings, const 
   return needsWrite ? "write" : "read";
 }
 
+bool isOfferedByPolicy(const MCPTool& tool, const ToolSettings& settings, const std::string& clientId,
+                       const std::optional<std::string>& agentName) {
+  static const Json noArguments = Json::object();
+  if (!settings.isEnabled(tool.name) || !ToolAvailability::isAvailable(tool.name)) return false;
+  return !deniedPermission(settings, clientId, agentName, tool.name, noArguments);
+}
+
 std::vector<MCPTool> filterToolsByPolicy(const std::vector<MCPTool>& tools, const ToolSettings& settings,
                                          const std::string& clientId, const std::optional<std::string>& agentName) {
   std::vector<MCPTool> kept;
-  const Json noArguments = Json::object();
   for (const MCPTool& tool : tools) {
-    if (!settings.isEnabled(tool.name) || !ToolAvailability::isAvailable(tool.name)) continue;
-    if (deniedPermission(settings, clientId, agentName, tool.name, noArguments)) continue;
-    kept.push_back(tool);
+    if (isOfferedByPolicy(tool, settings, clientId, agentName)) kept.push_back(tool);
   }
   return kept;
 }

@@ -29,6 +29,11 @@ std::optional<std::string> deniedPermission(const ToolSettings& settings, const 
                                             const std::optional<std::string>& agentName,
                                             const std::string& internalName, const Json& arguments);
 
+// Whether the tool is switched on, its application is installed, and its category policy
+// allows a call without arguments.
+bool isOfferedByPolicy(const MCPTool& tool, const ToolSettings& settings, const std::string& clientId,
+                       const std::optional<std::string>& agentName);
+
 // The tools, in order, that are switched on, whose application is installed, and whose
 // category policy allows a call without arguments.
 std::vector<MCPTool> filterToolsByPolicy(const std::vector<MCPTool>& tools, const ToolSettings& settings,

@@ -189,8 +189,9 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   // (other than "help") of each tool with operations; the first of two equal names wins.
   std::vector<ExternalToolBinding> externalToolBindings(const std::vector<MCPTool>& tools) const;
   // What this client is offered and may call: the bindings of policyFilteredTools whose
-  // forced operation the policy allows as well.
-  std::vector<ExternalToolBinding> exposedBindings(const std::string& clientId) const;
+  // forced operation the policy allows as well. Without `withSchemas` each bound tool
+  // carries only its name (enough to look a call up).
+  std::vector<ExternalToolBinding> exposedBindings(const std::string& clientId, bool withSchemas = true) const;
   // Throws toolDisabled, or featureDisabled "policy denied <write|read> for category <c>".
   void validateToolAccess(const std::string& clientId, const std::string& toolName, const Json& arguments) const;
   static std::string resolveOperationName(const std::string& toolName, const Json& arguments);
@@ -252,6 +253,8 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   NoteAppClient* noteAppOverride_ = nullptr;
 
   std::vector<MCPTool> discoveredTools_;
+  // discoveredTools_ cleaned for clients, index for index; replaced together with it.
+  std::vector<MCPTool> cleanedTools_;
   std::shared_ptr<DaemonAdminXPCServer> adminServer_;
   std::set<std::string, std::less<>> enabledHelperToolNames_;
   bool isRunning_ = false;

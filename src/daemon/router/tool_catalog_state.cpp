@@ -9,6 +9,7 @@
 #include "daemon/mcp/mcp_client.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/router/schema_sanitizing.h"
 #include "daemon/router/tool_catalog.h"
 #include "daemon/runtime/coroutine_helpers.h"
 
@@ -17,11 +18,15 @@ namespace qd {
 asio::awaitable<void> TinderboxDaemon::buildToolCatalog() {
   std::vector<MCPTool> helpers = createHelperTools();
   std::vector<MCPTool> providers = createProviderTools();
-  // Both fields change in this one turn, so no reader sees one without the other.
+  // The fields change in this one turn, so no reader sees one without the others.
   enabledHelperToolNames_.clear();
   for (const MCPTool& tool : helpers) enabledHelperToolNames_.insert(tool.name);
   helpers.insert(helpers.end(), std::make_move_iterator(providers.begin()), std::make_move_iterator(providers.end()));
+  std::vector<MCPTool> cleaned;
+  cleaned.reserve(helpers.size());
+  for (const MCPTool& tool : helpers) cleaned.push_back(sanitizedToolSchemaForExternalClients(tool));
   discoveredTools_ = std::move(helpers);
+  cleanedTools_ = std::move(cleaned);
   co_return;
 }
 
