@@ -35,7 +35,10 @@ asio::awaitable<void> TinderboxDaemon::refreshToolCatalog() {
   // shows whether the note app still answers.
   if (std::shared_ptr<MCPClient> client = tinderboxClient_) {
     try {
-      co_await client->listTools();
+      // A named cursor: g++ 12 destroys a defaulted temporary argument of an awaited
+      // coroutine twice.
+      std::optional<std::string> cursor;
+      co_await client->listTools(std::move(cursor));
     } catch (...) {
       Logger::warn(router::kComponent, "Failed to fetch Tinderbox native tools during refresh",
                    Json{{"error", describeException(std::current_exception())}});
