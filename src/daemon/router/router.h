@@ -253,7 +253,8 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   NoteAppClient* noteAppOverride_ = nullptr;
 
   std::vector<MCPTool> discoveredTools_;
-  // discoveredTools_ cleaned for clients, index for index; replaced together with it.
+  // discoveredTools_ cleaned for clients, index for index. Only buildToolCatalog writes
+  // either, always both in one turn; code that changes the catalog goes through it.
   std::vector<MCPTool> cleanedTools_;
   std::shared_ptr<DaemonAdminXPCServer> adminServer_;
   std::set<std::string, std::less<>> enabledHelperToolNames_;
