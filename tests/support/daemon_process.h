@@ -144,6 +144,8 @@ class DaemonProcess {
   DaemonProcess& operator=(const DaemonProcess&) = delete;
 
   static std::filesystem::path executable() { return QD_DAEMON_EXECUTABLE; }
+  // Runs this copy of the executable instead (an installation tree of the test's own).
+  void useExecutable(std::filesystem::path path) { executable_ = std::move(path); }
 
   // The daemon's view of its folders, from the same environment it gets.
   Configuration configuration() const { return Configuration(platform::Environment(environment_)); }
@@ -155,7 +157,7 @@ class DaemonProcess {
   // and error go to files in HOME (stdoutText, stderrText). Runs one process at a time.
   void start(std::vector<std::string> args = {"--daemon"}) {
     if (pid_ > 0) throw std::logic_error("the daemon process is already running");
-    const std::string exe = executable().string();
+    const std::string exe = executable_.string();
     ++runs_;
     std::vector<std::string> argvText{exe};
     argvText.insert(argvText.end(), args.begin(), args.end());
@@ -252,6 +254,7 @@ class DaemonProcess {
   }
 
   std::filesystem::path home_;
+  std::filesystem::path executable_ = executable();
   std::map<std::string, std::string> environment_;
   pid_t pid_ = -1;
   int runs_ = 0;

@@ -99,13 +99,14 @@ InitializeResult InitializeResult::fromJson(const Json& v) {
           Implementation::fromJson(requiredMember(v, "serverInfo")), optionalString(v, "instructions")};
 }
 
-Json ToolInputSchema::toJson() const {
+Json ToolInputSchema::toJson() const& { return ToolInputSchema(*this).toJson(); }
+Json ToolInputSchema::toJson() && {
   Json out = Json::object();
   putOptional(out, "$schema", schema);
-  out["type"] = type;
+  out["type"] = std::move(type);
   if (properties) {
     ensureEncodable(*properties);
-    out["properties"] = *properties;
+    out["properties"] = std::move(*properties);
   }
   putOptional(out, "required", required);
   putOptional(out, "additionalProperties", additionalProperties);
@@ -117,10 +118,12 @@ ToolInputSchema ToolInputSchema::fromJson(const Json& v) {
           optionalStringList(v, "required"), optionalBool(v, "additionalProperties")};
 }
 
-Json MCPTool::toJson() const {
-  Json out = {{"name", name}};
+Json MCPTool::toJson() const& { return MCPTool(*this).toJson(); }
+Json MCPTool::toJson() && {
+  Json out = Json::object();
+  out["name"] = std::move(name);
   putOptional(out, "description", description);
-  out["inputSchema"] = inputSchema.toJson();
+  out["inputSchema"] = std::move(inputSchema).toJson();
   return out;
 }
 MCPTool MCPTool::fromJson(const Json& v) {

@@ -130,7 +130,9 @@ struct ToolInputSchema {
   std::optional<Json> properties;  // an object: property name to its schema
   std::optional<std::vector<std::string>> required;
   std::optional<bool> additionalProperties;
-  Json toJson() const;
+  Json toJson() const&;
+  // The same, moving the schema's members instead of copying them.
+  Json toJson() &&;
   static ToolInputSchema fromJson(const Json& value);
   bool operator==(const ToolInputSchema&) const = default;
 };
@@ -139,7 +141,10 @@ struct MCPTool {
   std::string name;
   std::optional<std::string> description;
   ToolInputSchema inputSchema;
-  Json toJson() const;
+  Json toJson() const&;
+  // The same, moving the tool's members instead of copying them (a long tool list is
+  // encoded on every request).
+  Json toJson() &&;
   static MCPTool fromJson(const Json& value);
   bool operator==(const MCPTool&) const = default;
 };

@@ -143,20 +143,27 @@ asio::awaitable<Json> TinderboxDaemon::dispatchMethod(std::string clientId, Requ
 
 asio::awaitable<Json> TinderboxDaemon::handleListTools(std::string clientId) {
   Json tools = Json::array();
-  for (const ExternalToolBinding& binding : exposedBindings(clientId)) {
+  for (ExternalToolBinding& binding : exposedBindings(clientId)) {
+    // The tool is moved into its JSON below; its name is kept for the error logs.
+    const std::string name = binding.externalTool.name;
     try {
-      Json encoded = binding.externalTool.toJson();
+      // Bound tools are cleaned already; cleaning is idempotent, so a second pass here
+      // would change nothing and only copy every schema again.
+      Json encoded = std::move(binding.externalTool).toJson();
       if (!encoded.is_object()) {
-        Logger::error(kComponent, "Failed to convert tool to dictionary", Json{{"toolName", binding.externalTool.name}});
+        Logger::error(kComponent, "Failed to convert tool to dictionary", Json{{"toolName", name}});
         continue;
       }
       tools.push_back(std::move(encoded));
     } catch (const std::exception& error) {
       Logger::error(kComponent, "Failed to encode tool",
-                    Json{{"toolName", binding.externalTool.name}, {"error", error.what()}});
+                    Json{{"toolName", name}, {"error", error.what()}});
     }
   }
-  co_return Json{{"tools", std::move(tools)}};
+  // Not an initializer list: that would copy every tool once more.
+  Json result = Json::object();
+  result["tools"] = std::move(tools);
+  co_return result;
 }
 
 asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json params) {
@@ -165,8 +172,9 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   Json requested = Json::object();
   if (auto found = params.find("arguments"); found != params.end() && found->is_object()) requested = *found;
 
+  const std::vector<ExternalToolBinding> exposed = exposedBindings(clientId, /*withSchemas=*/false);
   const ExternalToolBinding* binding = nullptr;
-  for (const ExternalToolBinding& candidate : exposedBindings(clientId)) {
+  for (const ExternalToolBinding& candidate : exposed) {
     if (candidate.externalTool.name == *name) {
       binding = &candidate;
       break;

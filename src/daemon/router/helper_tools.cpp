@@ -132,6 +132,16 @@ std::string nameList(const std::vector<MCPTool>& tools) {
 
 }  // namespace
 
+bool router::isHelperToolName(std::string_view name) {
+  // The definitions never change; their names are read on every call.
+  static const std::set<std::string, std::less<>> names = [] {
+    std::set<std::string, std::less<>> all;
+    for (const MCPTool& tool : TinderboxDaemon::allHelperTools()) all.insert(tool.name);
+    return all;
+  }();
+  return names.contains(name);
+}
+
 const std::set<std::string, std::less<>>& TinderboxDaemon::releaseHiddenHelperTools() {
   static const std::set<std::string, std::less<>> names{"identify", "notify",      "agents", "log_message",
                                                         "sync_claude_hook", "tasks", "workstreams", "jobs"};

@@ -3,6 +3,7 @@
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 
+#include "daemon/admin/daemon_admin_xpc_server.h"
 #include "daemon/core/unix_socket_server.h"
 #include "daemon/health/daemon_health.h"
 #include "daemon/logging/logger.h"
@@ -140,16 +141,6 @@ asio::awaitable<void> TinderboxDaemon::connectTinderbox(std::weak_ptr<TinderboxD
   co_await daemon->syncTinderboxOperationsIntoCatalog();
 }
 
-void TinderboxDaemon::refreshToolCatalog() {
-  std::vector<MCPTool> helpers = createHelperTools();
-  std::vector<MCPTool> providers = createProviderTools();
-  enabledHelperToolNames_.clear();
-  for (const MCPTool& tool : helpers) enabledHelperToolNames_.insert(tool.name);
-  discoveredTools_ = std::move(helpers);
-  discoveredTools_.insert(discoveredTools_.end(), providers.begin(), providers.end());
-  exposedBindings_ = externalToolBindings(discoveredTools_);
-}
-
 asio::awaitable<void> TinderboxDaemon::setTinderboxProviderClient(std::shared_ptr<MCPClient> client) {
   tinderboxClient_ = std::move(client);
   for (const std::shared_ptr<ToolProvider>& provider : providerRegistry_.providers) {
@@ -169,8 +160,17 @@ asio::awaitable<void> TinderboxDaemon::syncTinderboxOperationsIntoCatalog() {
     co_await tinderbox->fetchTinderboxOperations();
   }
   Logger::info(router::kComponent, "Calling refreshToolCatalog");
-  refreshToolCatalog();
+  co_await refreshToolCatalog();
   Logger::info(router::kComponent, "syncTinderboxOperationsIntoCatalog complete");
+}
+
+void TinderboxDaemon::startAdminServer() {
+  DaemonAdminXPCServerOptions options;
+  options.socket = SocketServerOptions::from(configuration_);
+  adminServer_ = DaemonAdminXPCServer::create(executor_, adminSocketPath(),
+                                              std::weak_ptr<AdminDaemon>(shared_from_this()), std::move(options));
+  adminServer_->resume();
+  Logger::info(kComponent, "Admin XPC listener resumed", Json{{"socketPath", adminSocketPath()}});
 }
 
 void TinderboxDaemon::installSocketHandlers() {
@@ -195,7 +195,7 @@ asio::awaitable<void> TinderboxDaemon::start() {
 
   loadToolSettingsAndConfigureQueue();
   configureTinderboxConnection();
-  refreshToolCatalog();
+  co_await buildToolCatalog();
   Logger::info(kComponent, "Total tools available", Json{{"count", discoveredTools_.size()}});
 
   Logger::info(kComponent, "Starting Unix socket server");
@@ -203,6 +203,7 @@ asio::awaitable<void> TinderboxDaemon::start() {
                                            SocketServerOptions::from(configuration_));
   socketServer_->start();
   installSocketHandlers();
+  startAdminServer();
 
   Logger::info(kComponent, "Starting health monitoring");
   healthMonitor_->startMonitoring();
@@ -224,6 +225,8 @@ asio::awaitable<void> TinderboxDaemon::shutdown() {
   // The final "unhealthy" record is written first, so nothing reads a healthy daemon
   // whose socket is already gone.
   if (healthMonitor_) healthMonitor_->stopMonitoring();
+  // The tray application's channel closes before the clients' socket.
+  if (adminServer_) adminServer_->invalidate();
   // Ends every connection's processing loop: a handler still running is cancelled and
   // nothing is written to a client afterwards.
   if (socketServer_) socketServer_->shutdown();

@@ -9,7 +9,8 @@
 //   instance_lock.cpp      one daemon per user (the flock on the application folder)
 //   dispatch.cpp           the socket methods, the road of a call, the error table
 //   json_normalizing.cpp   making a tool result JSON-safe
-//   exposure.cpp           which tools a client sees and may call (one seam for policy)
+//   exposure.cpp           which tools a client sees, under which names, and may call
+//   tool_catalog_state.cpp the catalog's build and refresh, its payload, the admin seams
 //   helper_tools.cpp       the eleven helper tool definitions and what is offered
 //   tool_dispatch.cpp      helper then provider dispatch, the grouped note-app tools
 //   operation_routing.cpp  which handler answers a helper tool or an operation
@@ -36,6 +37,7 @@
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
 
+#include "daemon/admin/admin_daemon.h"
 #include "daemon/config/app_preferences_store.h"
 #include "daemon/config/configuration.h"
 #include "daemon/config/tool_settings_store.h"
@@ -54,11 +56,13 @@
 #include "daemon/security/agent_secrets_store.h"
 #include "daemon/security/auth_rate_limiter.h"
 #include "daemon/utilities/clock.h"
+#include "daemon/tinderbox/tool_call_note.h"
 #include "daemon/utilities/json.h"
 #include "daemon/work/work_tracker.h"
 
 namespace qd {
 
+class DaemonAdminXPCServer;
 class DaemonHealth;
 class MCPClient;
 class TinderboxSupervisor;
@@ -87,7 +91,7 @@ HealthStatus statusFrom(const QueueStatus& queue, bool hasSupervisor, bool hasTi
 // The fixed answer of "initialize".
 Json initializeResult();
 
-class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
+class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, public AdminDaemon {
  public:
   // The helper tools hidden in the release tier.
   static const std::set<std::string, std::less<>>& releaseHiddenHelperTools();
@@ -99,7 +103,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // Builds every service and reads the agent secrets file; starts nothing. `configuration`
   // must outlive the daemon.
   static std::shared_ptr<TinderboxDaemon> create(asio::any_io_executor executor, const Configuration& configuration);
-  ~TinderboxDaemon();
+  ~TinderboxDaemon() override;
   TinderboxDaemon(const TinderboxDaemon&) = delete;
   TinderboxDaemon& operator=(const TinderboxDaemon&) = delete;
 
@@ -131,7 +135,21 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // catalog refresh.
   asio::awaitable<void> setTinderboxProviderClient(std::shared_ptr<MCPClient> client);
   asio::awaitable<void> syncTinderboxOperationsIntoCatalog();
-  void refreshToolCatalog();
+
+  // The catalog (tool_catalog_state.cpp) and the rest of what the admin channel reads.
+  // The refresh asks a connected note app for its tools (the answer is not used; a failure
+  // is logged), then swaps the helper and provider tools in together.
+  asio::awaitable<void> refreshToolCatalog() override;
+  asio::awaitable<void> buildToolCatalog() override;
+  asio::awaitable<Json> toolCatalogPayload(std::vector<MCPTool> tools) override;
+  std::vector<MCPTool> discoveredTools() const override { return discoveredTools_; }
+  asio::awaitable<std::optional<HealthData>> currentHealthData() override;
+  AppPreferencesStore& appPreferencesStore() override { return appPreferencesStore_; }
+  FeatureTier featureTier() const override { return configuration_.featureTier(); }
+  ToolSettingsStore& toolSettingsStore() override { return toolSettingsStore_; }
+  NotificationQueue& notificationQueue() override { return notificationQueue_; }
+  // The admin socket, "admin.sock" beside the daemon's socket.
+  std::string adminSocketPath() const;
 
   // The note app's runtime control (tinderbox_runtime.cpp): "restart_tinderbox",
   // "open_tinderbox" or "quit_tinderbox" in the trimmed "operation" argument; denials are
@@ -146,13 +164,14 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
 
   // Seams for tests and for the modules that plug in later.
   ToolProviderRegistry& providerRegistry() { return providerRegistry_; }
-  ToolSettingsStore& toolSettingsStore() { return toolSettingsStore_; }
-  NotificationQueue& notificationQueue() { return notificationQueue_; }
   AgentSecretsStore& agentSecretsStore() { return agentSecretsStore_; }
   AuthRateLimiter& authRateLimiter() { return authRateLimiter_; }
   RequestQueue& requestQueue() { return *queue_; }
-  const std::vector<MCPTool>& discoveredTools() const { return discoveredTools_; }
   const Configuration& configuration() const { return configuration_; }
+  // The note app that tool-call notes go to: the daemon's own client unless a test put a
+  // stand-in here (null restores the daemon's own). The stand-in must outlive the daemon.
+  NoteAppClient& noteApp() { return noteAppOverride_ ? *noteAppOverride_ : noteApp_; }
+  void setNoteAppForTesting(NoteAppClient* client) { noteAppOverride_ = client; }
   // auth.log, in the logs folder.
   std::filesystem::path authLogPath() const;
 
@@ -165,6 +184,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   void configureTinderboxConnection();
   static asio::awaitable<void> connectTinderbox(std::weak_ptr<TinderboxDaemon> weak);
   void installSocketHandlers();
+  void startAdminServer();
 
   // dispatch.cpp
   asio::awaitable<Json> dispatchMethod(std::string clientId, RequestEnvelope envelope);
@@ -174,14 +194,25 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   std::string handleClientMessageError(const std::string& clientId, std::optional<std::int64_t> requestId,
                                        const std::exception_ptr& error) const;
 
-  // exposure.cpp
+  // exposure.cpp. Nothing is cached: each list and each call works from the current
+  // catalog, settings and agent registration.
+ public:
+  // The catalog (or, while it is empty, every helper tool the tier shows and the
+  // providers' tools) as the settings, installed applications and the client's category
+  // policy allow it.
   std::vector<MCPTool> policyFilteredTools(const std::string& clientId) const;
+  // Tools without operations under their own names first, then one tool per operation
+  // (other than "help") of each tool with operations; the first of two equal names wins.
   std::vector<ExternalToolBinding> externalToolBindings(const std::vector<MCPTool>& tools) const;
-  // The bindings of what this client may see: externalToolBindings(policyFilteredTools()),
-  // kept from the last catalog build while no policy narrows them per client.
-  const std::vector<ExternalToolBinding>& exposedBindings(const std::string& clientId) const;
+  // What this client is offered and may call: the bindings of policyFilteredTools whose
+  // forced operation the policy allows as well. Without `withSchemas` each bound tool
+  // carries only its name (enough to look a call up).
+  std::vector<ExternalToolBinding> exposedBindings(const std::string& clientId, bool withSchemas = true) const;
+  // Throws toolDisabled, or featureDisabled "policy denied <write|read> for category <c>".
   void validateToolAccess(const std::string& clientId, const std::string& toolName, const Json& arguments) const;
   static std::string resolveOperationName(const std::string& toolName, const Json& arguments);
+
+ private:
 
   // tool_dispatch.cpp
   void ensureFeatureEnabled(const std::string& toolName) const;
@@ -206,8 +237,9 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   asio::awaitable<Json> handleIdentify(std::string clientId, Json arguments);
   void logAuthAttempt(bool success, const std::string& message) const;
 
-  // tool_call_logging.cpp
+  // tool_call_logging.cpp: the file line now, the note-app note in the background.
   void logToolCall(const ToolCallLogContext& context);
+  static asio::awaitable<void> writeToolCallNoteHoldingWeakly(std::weak_ptr<TinderboxDaemon> weak, ToolCallNote note);
 
   asio::any_io_executor executor_;
   const Configuration& configuration_;
@@ -244,9 +276,13 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // refers to.
   CoordinationContext coordination_{workTracker_, notificationQueue_, toolSettingsStore_, noteApp_, journal_,
                                     Clock::system(), jobRuntime_};
+  NoteAppClient* noteAppOverride_ = nullptr;
 
   std::vector<MCPTool> discoveredTools_;
-  std::vector<ExternalToolBinding> exposedBindings_;
+  // discoveredTools_ cleaned for clients, index for index. Only buildToolCatalog writes
+  // either, always both in one turn; code that changes the catalog goes through it.
+  std::vector<MCPTool> cleanedTools_;
+  std::shared_ptr<DaemonAdminXPCServer> adminServer_;
   std::set<std::string, std::less<>> enabledHelperToolNames_;
   bool isRunning_ = false;
   const std::chrono::system_clock::time_point startTime_;

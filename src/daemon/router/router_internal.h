@@ -39,6 +39,9 @@ inline std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
+// One of the eleven helper tool definitions' names.
+bool isHelperToolName(std::string_view name);
+
 // The error of a handler whose module is not part of the daemon yet: a call reaches it
 // through its router and is refused plainly, never answered as if it had run.
 [[noreturn]] void notAvailableYet(const std::string& what);

@@ -13,16 +13,6 @@
 namespace qd {
 namespace {
 
-bool isHelperToolName(std::string_view name) {
-  // The definitions never change; their names are read on every call.
-  static const std::set<std::string, std::less<>> names = [] {
-    std::set<std::string, std::less<>> all;
-    for (const MCPTool& tool : TinderboxDaemon::allHelperTools()) all.insert(tool.name);
-    return all;
-  }();
-  return names.contains(name);
-}
-
 std::string joined(const std::vector<std::string>& names) {
   std::string text;
   for (std::size_t i = 0; i < names.size(); ++i) text += (i ? ", " : "") + names[i];
@@ -33,7 +23,7 @@ std::string joined(const std::vector<std::string>& names) {
 
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleHelperTool(std::string clientId, std::string toolName,
                                                                        Json arguments) {
-  if (!isHelperToolName(toolName)) co_return std::nullopt;
+  if (!router::isHelperToolName(toolName)) co_return std::nullopt;
   if (!enabledHelperToolNames_.contains(toolName)) throw DaemonError::toolDisabled(toolName);
   ensureFeatureEnabled(toolName);
   std::optional<Json> result = co_await handleCoreHelperTool(clientId, toolName, arguments);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon/runtime/child_process.h"
+#include "support/installed_program.h"
 #include "support/temp_dir.h"
 
 namespace qd {
@@ -62,22 +63,6 @@ TEST(AdminPeerCheckTest, ExpectedPathResolvesTheFolderButNotTheApplication) {
             (fs::read_symlink("/proc/self/exe").parent_path() / "QuarvelDorarov").string());
 }
 
-// Reads the descriptor to its end (or up to the first line feed when `oneLine`).
-std::string readFrom(int fd, bool oneLine = false) {
-  std::string out;
-  for (;;) {
-    pollfd entry{fd, POLLIN, 0};
-    if (::poll(&entry, 1, 120000) <= 0) break;
-    char byte;
-    const ssize_t n = ::read(fd, &byte, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) break;
-    if (oneLine && byte == '\n') break;
-    out.push_back(byte);
-  }
-  return out;
-}
-
 class AdminPeerProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,7 +77,7 @@ class AdminPeerProcessTest : public ::testing::Test {
     serverStdin = server->takeStdin();
     serverStderr = server->takeStderr();
     UniqueFd out = server->takeStdout();
-    ASSERT_EQ(readFrom(out.get(), true), "ready");
+    ASSERT_EQ(test::readFrom(out.get(), true), "ready");
   }
 
   void TearDown() override {
@@ -102,12 +87,7 @@ class AdminPeerProcessTest : public ::testing::Test {
     server->reap();
   }
 
-  static void install(const fs::path& program, const fs::path& at) {
-    fs::create_directories(at.parent_path());
-    std::error_code ec;
-    fs::create_hard_link(program, at, ec);
-    if (ec) fs::copy_file(program, at);
-  }
+  static void install(const fs::path& program, const fs::path& at) { test::installProgram(program, at); }
 
   // Runs an installed client to its end; its one line of output.
   std::string runPeer(const fs::path& program, const std::string& mode, const std::vector<std::string>& prefix = {}) {
@@ -123,7 +103,7 @@ class AdminPeerProcessTest : public ::testing::Test {
     options.stdinMode = StdioMode::null;
     auto child = ChildProcess::spawn(options);
     UniqueFd out = child->takeStdout();
-    std::string line = readFrom(out.get(), true);
+    std::string line = test::readFrom(out.get(), true);
     EXPECT_TRUE(child->waitForExit(std::chrono::seconds(120)));
     child->reap();
     return line;
@@ -133,7 +113,7 @@ class AdminPeerProcessTest : public ::testing::Test {
   std::string serverLog() {
     serverStdin.reset();
     EXPECT_TRUE(server->waitForExit(std::chrono::seconds(60)));
-    std::string log = readFrom(serverStderr.get());
+    std::string log = test::readFrom(serverStderr.get());
     server->reap();
     server.reset();
     return log;

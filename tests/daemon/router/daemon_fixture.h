@@ -34,7 +34,7 @@ class DaemonFixture : public ::testing::Test {
       : configuration_(daemonEnvironment(home_, tier)),
         daemon_(TinderboxDaemon::create(io_.get_executor(), configuration_)) {}
 
-  void buildCatalog() { daemon_->refreshToolCatalog(); }
+  void buildCatalog() { runAwaitable(io_, daemon_->refreshToolCatalog()); }
 
   // The reply line to one request line, parsed (no reply at all fails the test).
   Json reply(const std::string& line, const std::string& clientId = "client-0") {
