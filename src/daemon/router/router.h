@@ -53,6 +53,7 @@
 #include "daemon/runtime/blocking_pool.h"
 #include "daemon/security/agent_secrets_store.h"
 #include "daemon/security/auth_rate_limiter.h"
+#include "daemon/tinderbox/note_app_operations.h"
 #include "daemon/utilities/clock.h"
 #include "daemon/utilities/json.h"
 #include "daemon/work/work_tracker.h"
@@ -229,6 +230,11 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon> {
   // refers to.
   CoordinationContext coordination_{workTracker_, notificationQueue_, toolSettingsStore_, noteApp_, journal_,
                                     Clock::system(), jobRuntime_};
+  // The note-app operations (navigation, documents, view capture, export and printing);
+  // their programs run one at a time.
+  NoteAppCommands noteAppCommands_{executor_};
+  CommandClipboardImageReader clipboardReader_{noteAppCommands_};
+  NoteAppOperations noteAppOperations_{noteAppCommands_, clipboardReader_, noteAppSettingsFrom(configuration_)};
 
   std::vector<MCPTool> discoveredTools_;
   std::vector<ExternalToolBinding> exposedBindings_;

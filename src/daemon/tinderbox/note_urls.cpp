@@ -1,10 +1,10 @@
 #include "daemon/tinderbox/note_urls.h"
 
+#include <cctype>
 #include <cstdint>
 
 #include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/unicode_text.h"
-#include "platform/url_loader.h"
 
 namespace qd {
 
@@ -85,10 +85,32 @@ std::string noteURL(std::string_view document, std::string_view pathPart, const 
   return url;
 }
 
+// Whether the text is URI text (RFC 3986): unreserved and reserved characters only, each
+// "%" followed by two hexadecimal digits, at most one "#".
+bool isURIText(std::string_view text) {
+  std::size_t fragments = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '%') {
+      if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+          !std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+        return false;
+      }
+      i += 2;
+      continue;
+    }
+    if (c == '#') ++fragments;
+    if (!isUnreserved(c) && std::string_view(":/?#[]@!$&'()*+,;=").find(static_cast<char>(c)) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return fragments <= 1;
+}
+
 bool isOpenableTinderboxURL(std::string_view url) {
   if (!unicode::lowercased(url).starts_with("tinderbox://")) return false;
   if (holdsRefusedCharacter(url)) return false;
-  return platform::parseURL(std::string(url)).has_value();
+  return isURIText(url);
 }
 
 }  // namespace qd

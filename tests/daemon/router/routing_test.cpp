@@ -72,7 +72,7 @@ TEST_F(RoutingTest, GroupedNoteAppToolsCheckTheirOperationsBeforeRouting) {
       {"tbx_nav", "restart_tinderbox", nullptr, "Invalid parameter: Unknown tbx_nav operation: restart_tinderbox"},
       {"tbx_nav", "   ", nullptr, "Missing required parameter: operation"},
       {"tbx_nav", 4, nullptr, "Missing required parameter: operation"},
-      {"tbx_nav", "note_exists", nullptr, "Not connected to Tinderbox"},
+      {"tbx_nav", "note_exists", nullptr, "Missing required parameter: document"},
       {"tbx_doc", "quit_tinderbox", nullptr, "Invalid parameter: the Tinderbox runtime control is not available in this daemon yet"},
   };
   for (const Case& c : cases) {

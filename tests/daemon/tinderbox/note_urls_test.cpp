@@ -43,6 +43,10 @@ TEST(NoteURLs, AcceptsOnlyCleanTinderboxURLs) {
       {"tinderbox://Doc/a\u2028", false},
       {"tinderbox://Doc/\xff", false},
       {"tinderbox://Doc/a b", false},
+      {"tinderbox://My%20Notes/A?view=outline&select=a%26b", true},
+      {"tinderbox://D/%zz", false},
+      {"tinderbox://D/a<b>", false},
+      {"tinderbox://D/a#b#c", false},
       {"tinderbox:/", false},
   };
   for (const auto& [url, ok] : cases) EXPECT_EQ(isOpenableTinderboxURL(url), ok) << url;
