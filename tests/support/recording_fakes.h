@@ -4,7 +4,8 @@
 // its arguments (each followed by a NUL, each run ended by a line feed) in <dir>/<name>.argv
 // and answers from scenario files: <name>.out (standard output), <name>.err (standard
 // error), <name>.status (exit status), <name>.delay (seconds to sleep first). A file
-// <name>.<run>.<kind> (runs counted from 1) takes precedence for that run only.
+// <name>.<run>.<kind> (runs counted from 1) takes precedence for that run only. Every
+// start and end of a run is also noted in <dir>/events.
 
 #include <sys/stat.h>
 
@@ -31,6 +32,8 @@ class RecordingFakes {
     const auto script = bin() / name;
     std::ofstream(script) << "#!/bin/sh\n"
                           << "PATH=/usr/bin:/bin\n"
+                          << "echo \"begin " << name << "\" >> " << dir().string() << "/events\n"
+                          << "trap 'echo \"end " << name << "\" >> " << dir().string() << "/events' EXIT\n"
                           << "n=$(( $(cat " << d << ".count 2>/dev/null || echo 0) + 1 ))\n"
                           << "echo $n > " << d << ".count\n"
                           << "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >> " << d << ".argv\n"
@@ -51,6 +54,14 @@ class RecordingFakes {
     std::ofstream(dir() / file, std::ios::binary) << content;
   }
   void clear(const std::string& name, const std::string& kind) { std::filesystem::remove(dir() / (name + "." + kind)); }
+
+  // "begin <name>" and "end <name>" for every run of every fake, in the order they happened.
+  std::vector<std::string> events() const {
+    std::ifstream in(dir() / "events");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
 
   // The argument lists of every run so far.
   std::vector<std::vector<std::string>> runs(const std::string& name) const {

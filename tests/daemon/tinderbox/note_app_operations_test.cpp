@@ -4,6 +4,11 @@
 
 #include <fstream>
 
+#include <asio/co_spawn.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
+
 #include "daemon/runtime/child_process.h"
 #include "note_app_test_fixture.h"
 #include "support/process_table.h"
@@ -48,6 +53,36 @@ TEST_F(NoteAppOperationsTest, AScriptPastItsTimeOutIsKilledAndReaped) {
     EXPECT_EQ(e.payload(), "timed out after 1s");
   }
   EXPECT_TRUE(test::childrenOf(::getpid()).empty());
+}
+
+TEST_F(NoteAppOperationsTest, CommandsNeverOverlapAndTheIoThreadKeepsRunning) {
+  fakes_.answer("osascript", "delay", "0.3");
+  fakes_.answer("lpr", "delay", "0.3");
+  const auto file = exports_.path() / "page.txt";
+  std::ofstream(file) << "x";
+  bool tickedDuringRuns = false;
+  int finished = 0;
+  const auto done = [&finished](std::exception_ptr) { ++finished; };
+  auto both = [&]() -> asio::awaitable<void> {
+    std::vector<std::string> lines{"return 1"};
+    std::vector<std::string> lpr{file.string()};
+    auto executor = co_await asio::this_coro::executor;
+    asio::co_spawn(executor, commands_.runAppleScript(lines, 5), [done](std::exception_ptr e, std::string) { done(e); });
+    asio::co_spawn(executor, commands_.print(lpr, 5), done);
+    asio::co_spawn(executor, commands_.runAppleScript(lines, 5), [done](std::exception_ptr e, std::string) { done(e); });
+    // The io thread is free meanwhile: a timer fires while the first run is still going.
+    asio::steady_timer timer(executor, std::chrono::milliseconds(1));
+    co_await timer.async_wait(asio::use_awaitable);
+    tickedDuringRuns = finished == 0;
+    while (finished < 3) {
+      timer.expires_after(std::chrono::milliseconds(20));
+      co_await timer.async_wait(asio::use_awaitable);
+    }
+  };
+  test::runAwaitable(io_, both());
+  EXPECT_TRUE(tickedDuringRuns);
+  EXPECT_EQ(fakes_.events(), (std::vector<std::string>{"begin osascript", "end osascript", "begin lpr", "end lpr",
+                                                        "begin osascript", "end osascript"}));
 }
 
 TEST_F(NoteAppOperationsTest, MissingProgramsFailAsALaunchError) {
