@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "daemon/runtime/text_trim.h"
+#include "daemon/utilities/script_literal.h"
 
 namespace qd::AppleScriptHelpers {
 
@@ -16,15 +17,7 @@ Json textResult(std::string text) {
   return result;
 }
 
-std::string escape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out;
-}
+std::string escape(std::string_view text) { return scriptLiteralEscaped(text); }
 
 std::string laneForScript(const std::vector<std::string>& lines) {
   std::string script;

@@ -24,9 +24,6 @@ void notAvailableYet(const std::string& what) {
 
 namespace {
 
-// The note-app operations need a connected note app; this daemon never connects one yet.
-[[noreturn]] void needsNoteApp() { throw DaemonError::notConnected(); }
-
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
   for (std::string_view candidate : names) {
     if (candidate == name) return true;
@@ -58,7 +55,7 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleCoreHelperTool(std::
   if (toolName == "log_message") {
     co_return co_await qd::handleLogMessage(coordination_, std::move(clientId), std::move(arguments));
   }
-  if (toolName == "print_document") router::notAvailableYet("print_document");
+  if (toolName == "print_document") co_return co_await noteAppOperations_.printDocument(std::move(arguments));
   if (toolName == "sync_claude_hook") co_return co_await qd::handleSyncClaudeHook(coordination_, std::move(arguments));
   co_return std::nullopt;
 }
@@ -78,28 +75,27 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleWorkTrackingHelperTo
 
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxNavigationOp(std::string operation,
                                                                                   Json arguments) {
-  (void)arguments;
   if (isOneOf(operation, {"build_tinderbox_note_url", "open_tinderbox_url", "navigate_to_note",
                           "navigate_to_note_view", "set_tinderbox_view", "copy_tinderbox_view",
                           "select_tinderbox_note", "note_exists"})) {
-    needsNoteApp();
+    co_return co_await noteAppOperations_.perform(std::move(operation), std::move(arguments));
   }
   co_return std::nullopt;
 }
 
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxDocumentOp(std::string operation,
                                                                                 Json arguments) {
-  (void)arguments;
   if (isOneOf(operation, {"open_tinderbox_document", "save_tinderbox_document", "close_tinderbox_document",
                           "list_tinderbox_windows", "delete_note"})) {
-    needsNoteApp();
+    co_return co_await noteAppOperations_.perform(std::move(operation), std::move(arguments));
   }
   co_return std::nullopt;
 }
 
 asio::awaitable<std::optional<Json>> TinderboxDaemon::handleTinderboxExportOp(std::string operation, Json arguments) {
-  (void)arguments;
-  if (isOneOf(operation, {"export_document", "export_note", "print_note"})) needsNoteApp();
+  if (isOneOf(operation, {"export_document", "export_note", "print_note"})) {
+    co_return co_await noteAppOperations_.perform(std::move(operation), std::move(arguments));
+  }
   co_return std::nullopt;
 }
 

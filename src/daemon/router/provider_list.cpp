@@ -1,6 +1,7 @@
 #include "daemon/router/provider_list.h"
 
 #include "daemon/providers/application_providers.h"
+#include "daemon/providers/atbref_provider.h"
 
 namespace qd {
 
@@ -9,8 +10,8 @@ std::vector<std::shared_ptr<ToolProvider>> inProcessProviders(const asio::any_io
   (void)executor;
   (void)configuration;
   std::vector<std::shared_ptr<ToolProvider>> providers;
-  // aTbRef goes here, ahead of every application provider, once it lands:
-  //   providers.push_back(std::make_shared<ATbRefProvider>(...));
+  // The reference provider comes first, ahead of every application provider.
+  providers.push_back(std::make_shared<ATBRefProvider>(pool));
   // The application providers keep their order among themselves (makeApplicationProviders
   // places each new one at its position).
   for (std::shared_ptr<ToolProvider>& provider : makeApplicationProviders(systemProviderServices(pool))) {

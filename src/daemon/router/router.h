@@ -55,6 +55,7 @@
 #include "daemon/runtime/blocking_pool.h"
 #include "daemon/security/agent_secrets_store.h"
 #include "daemon/security/auth_rate_limiter.h"
+#include "daemon/tinderbox/note_app_operations.h"
 #include "daemon/utilities/clock.h"
 #include "daemon/tinderbox/tool_call_note.h"
 #include "daemon/utilities/json.h"
@@ -277,6 +278,11 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   CoordinationContext coordination_{workTracker_, notificationQueue_, toolSettingsStore_, noteApp_, journal_,
                                     Clock::system(), jobRuntime_};
   NoteAppClient* noteAppOverride_ = nullptr;
+  // The note-app operations (navigation, documents, view capture, export and printing);
+  // their programs run one at a time.
+  NoteAppCommands noteAppCommands_{executor_};
+  CommandClipboardImageReader clipboardReader_{noteAppCommands_};
+  NoteAppOperations noteAppOperations_{noteAppCommands_, clipboardReader_, noteAppSettingsFrom(configuration_)};
 
   std::vector<MCPTool> discoveredTools_;
   // discoveredTools_ cleaned for clients, index for index. Only buildToolCatalog writes

@@ -19,9 +19,11 @@ class SocketSession : public ::testing::Test {
  protected:
   // Settings the test gives override the defaults key by key (a missing key keeps its
   // default when the daemon reads the file).
-  void startDaemon(const std::string& tier, const Json& toolSettings) {
-    daemon_ = std::make_unique<DaemonProcess>(home_.path(), std::map<std::string, std::string>{
-                                                                {"TINDERBOX_FEATURE_TIER", tier}});
+  // `environment` is added to the daemon's (PATH with fakes first, say).
+  void startDaemon(const std::string& tier, const Json& toolSettings,
+                   std::map<std::string, std::string> environment = {}) {
+    environment["TINDERBOX_FEATURE_TIER"] = tier;
+    daemon_ = std::make_unique<DaemonProcess>(home_.path(), std::move(environment));
     const std::filesystem::path settings = daemon_->configuration().appSupportDir() / "tool-settings.json";
     writeFileAtomically(settings, dumpJson(toolSettings), AtomicWriteOptions{}.creatingFolder());
     daemon_->startAndWait();

@@ -72,7 +72,7 @@ TEST_F(RoutingTest, GroupedNoteAppToolsCheckTheirOperationsBeforeRouting) {
       {"tbx_nav", "restart_tinderbox", nullptr, "Invalid parameter: Unknown tbx_nav operation: restart_tinderbox"},
       {"tbx_nav", "   ", nullptr, "Missing required parameter: operation"},
       {"tbx_nav", 4, nullptr, "Missing required parameter: operation"},
-      {"tbx_nav", "note_exists", nullptr, "Not connected to Tinderbox"},
+      {"tbx_nav", "note_exists", nullptr, "Missing required parameter: document"},
       {"tbx_doc", "quit_tinderbox", "Stop denied: no Tinderbox supervisor active (Tinderbox connection is disabled)",
        nullptr},
   };
