@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -18,10 +19,13 @@ namespace qd::test {
 class SocketSession : public ::testing::Test {
  protected:
   // Settings the test gives override the defaults key by key (a missing key keeps its
-  // default when the daemon reads the file).
-  void startDaemon(const std::string& tier, const Json& toolSettings) {
-    daemon_ = std::make_unique<DaemonProcess>(home_.path(), std::map<std::string, std::string>{
-                                                                {"TINDERBOX_FEATURE_TIER", tier}});
+  // default when the daemon reads the file). `environment` is added to the daemon's (and
+  // wins), e.g. TINDERBOX_MCP_PATH with TINDERBOX_DISABLE=0, or PATH with a fake program
+  // first; whatever HOME should hold the test writes under home_ before the start.
+  void startDaemon(const std::string& tier, const Json& toolSettings,
+                   std::map<std::string, std::string> environment = {}) {
+    environment["TINDERBOX_FEATURE_TIER"] = tier;
+    daemon_ = std::make_unique<DaemonProcess>(home_.path(), std::move(environment));
     const std::filesystem::path settings = daemon_->configuration().appSupportDir() / "tool-settings.json";
     writeFileAtomically(settings, dumpJson(toolSettings), AtomicWriteOptions{}.creatingFolder());
     daemon_->startAndWait();
