@@ -1,10 +1,13 @@
 // Jobs and workstreams through the real daemon program: a job's command runs as a child of
-// the daemon and its outcome is listed; a job still running at SIGTERM does not outlive the
-// daemon. Tier beta, no note app, jobs and workstreams switched on in tool-settings.json.
+// the daemon and its outcome is listed; a burst of enqueues gets distinct ids; the running
+// count holds to maxConcurrentJobs until run_next forces one more; a job still running at
+// SIGTERM does not outlive the daemon. Tier beta, no note app, jobs and workstreams
+// switched on in tool-settings.json.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <set>
 #include <thread>
 
 #include "socket_session.h"
@@ -32,6 +35,8 @@ class JobsEndToEnd : public test::SocketSession {
     return Json::object();
   }
 
+  Json status(test::SocketLineClient& client) { return parseJson(text(call(client, "jobs", {{"operation", "status"}}))); }
+
   std::string enqueue(test::SocketLineClient& client, const std::string& command, const Json& arguments) {
     const std::string reply =
         text(call(client, "jobs", {{"operation", "enqueue"}, {"command", command}, {"arguments", arguments}}));
@@ -51,6 +56,71 @@ TEST_F(JobsEndToEnd, AJobsCommandRunsAndItsOutcomeIsListed) {
   const Json failed = finishedJob(*client, missingId);
   EXPECT_EQ(failed["status"], "failed") << failed;
   EXPECT_EQ(failed["error"], "Job " + missingId + " failed: No such file or directory") << failed;
+}
+
+TEST_F(JobsEndToEnd, ABurstOfEnqueuesGetsOneJobEach) {
+  auto client = connect();
+  // All ten lines in one write: the daemon takes them in within the same milliseconds.
+  std::string burst;
+  for (int i = 0; i < 10; ++i) {
+    const Json request{{"method", "call_tool"},
+                       {"params",
+                        {{"name", "jobs"},
+                         {"arguments", {{"operation", "enqueue"}, {"command", "/bin/echo"}, {"arguments", Json::array({"hi"})}}}}},
+                       {"_requestId", ++requestId_}};
+    burst += dumpJson(request) + "\n";
+  }
+  client->sendRaw(burst);
+  std::set<std::string> ids;
+  for (int i = 0; i < 10; ++i) {
+    const std::optional<std::string> line = client->readLine();
+    ASSERT_TRUE(line) << "reply " << i << " missing";
+    const std::string reply = text(parseJson(*line));
+    ASSERT_TRUE(reply.starts_with("Job queued: JOB-")) << reply;
+    ids.insert(reply.substr(std::string("Job queued: ").size()));
+  }
+  EXPECT_EQ(ids.size(), 10u);
+  for (const std::string& id : ids) {
+    const Json done = finishedJob(*client, id);
+    EXPECT_EQ(done["status"], "done") << done;
+    EXPECT_EQ(done["result"], "hi") << done;
+  }
+}
+
+TEST_F(JobsEndToEnd, RunningJobsHoldToTheLimitUntilRunNextForcesOneMore) {
+  test::adoptOrphans();  // a job's process that outlived the daemon would come to us
+  auto client = connect();
+  for (int i = 0; i < 3; ++i) enqueue(*client, "/bin/sleep", Json::array({"30"}));
+  Json counts = status(*client);
+  for (int attempt = 0; attempt < 3000 && counts["running"] != 2; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    counts = status(*client);
+  }
+  EXPECT_EQ(counts["maxConcurrentJobs"], 2) << counts;
+  EXPECT_EQ(counts["running"], 2) << counts;
+  EXPECT_EQ(counts["queued"], 1) << counts;
+
+  counts = parseJson(text(call(*client, "jobs", {{"operation", "run_next"}})));
+  EXPECT_EQ(counts["running"], 3) << counts;
+  EXPECT_EQ(counts["queued"], 0) << counts;
+  EXPECT_EQ(counts["activeCliJobs"].size(), 3u) << counts;
+
+  std::vector<pid_t> jobGroups;
+  for (int attempt = 0; attempt < 3000 && jobGroups.empty(); ++attempt) {
+    jobGroups = test::childrenOf(daemon_->pid());
+    if (jobGroups.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(jobGroups.empty()) << "no job process started";
+  daemon_->signal(SIGTERM);
+  EXPECT_EQ(daemon_->waitForExit(), 0) << daemon_->stderrText();
+  for (pid_t group : jobGroups) EXPECT_TRUE(test::groupEmptiesWithin(group, std::chrono::seconds(30)));
+  // Not even a job that was waiting for its lane started during the shutdown.
+  const std::vector<pid_t> left = test::childrenOf(::getpid());
+  EXPECT_TRUE(left.empty()) << left.size() << " processes outlived the daemon";
+  for (pid_t pid : left) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
 }
 
 TEST_F(JobsEndToEnd, AWorkstreamStartedWithoutANameIsNamedAfterItsId) {

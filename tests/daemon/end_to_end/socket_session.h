@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -18,8 +19,9 @@ namespace qd::test {
 class SocketSession : public ::testing::Test {
  protected:
   // Settings the test gives override the defaults key by key (a missing key keeps its
-  // default when the daemon reads the file).
-  // `environment` is added to the daemon's (PATH with fakes first, say).
+  // default when the daemon reads the file). `environment` is added to the daemon's (and
+  // wins), e.g. TINDERBOX_MCP_PATH with TINDERBOX_DISABLE=0, or PATH with a fake program
+  // first; whatever HOME should hold the test writes under home_ before the start.
   void startDaemon(const std::string& tier, const Json& toolSettings,
                    std::map<std::string, std::string> environment = {}) {
     environment["TINDERBOX_FEATURE_TIER"] = tier;
