@@ -273,4 +273,13 @@ GetPromptResult GetPromptResult::fromJson(const Json& v) {
   return {optionalString(v, "description"), requiredRecordList<PromptMessage>(v, "messages")};
 }
 
+Json textToolResult(std::string text) {
+  Json item = Json::object();
+  item["type"] = "text";
+  item["text"] = std::move(text);
+  Json result = Json::object();
+  result["content"] = Json::array({std::move(item)});
+  return result;
+}
+
 }  // namespace qd

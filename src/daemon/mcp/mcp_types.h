@@ -207,6 +207,9 @@ struct CallToolResult {
   bool operator==(const CallToolResult&) const = default;
 };
 
+// The plain text answer of a tool as JSON: {"content": [{"type": "text", "text": text}]}.
+Json textToolResult(std::string text);
+
 struct PromptMessage {
   PromptRole role = PromptRole::user;
   ToolContent content;

@@ -3,19 +3,13 @@
 #include <limits>
 #include <utility>
 
+#include "daemon/mcp/mcp_types.h"
 #include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/script_literal.h"
 
 namespace qd::AppleScriptHelpers {
 
-Json textResult(std::string text) {
-  Json item = Json::object();
-  item["type"] = "text";
-  item["text"] = std::move(text);
-  Json result = Json::object();
-  result["content"] = Json::array({std::move(item)});
-  return result;
-}
+Json textResult(std::string text) { return textToolResult(std::move(text)); }
 
 std::string escape(std::string_view text) { return scriptLiteralEscaped(text); }
 

@@ -7,20 +7,14 @@
 #include <string_view>
 
 #include "daemon/utilities/json.h"
+#include "daemon/mcp/mcp_types.h"
 
 namespace qd::router {
 
 inline constexpr std::string_view kComponent = "Daemon";
 
 // The plain text answer of a tool: {"content": [{"type": "text", "text": text}]}.
-inline Json textResult(const std::string& text) {
-  Json item = Json::object();
-  item["type"] = "text";
-  item["text"] = text;
-  Json result = Json::object();
-  result["content"] = Json::array({item});
-  return result;
-}
+inline Json textResult(const std::string& text) { return textToolResult(text); }
 
 // The member when it is a string.
 inline std::optional<std::string> stringMember(const Json& object, std::string_view key) {

@@ -6,6 +6,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include "daemon/core/daemon_error.h"
+#include "daemon/mcp/mcp_types.h"
 #include "daemon/runtime/text_trim.h"
 #include "daemon/tinderbox/note_app_arguments.h"
 #include "daemon/tinderbox/note_app_operations.h"
@@ -16,14 +17,7 @@ namespace qd {
 
 using noteapp::stringArgument;
 
-Json noteAppTextResult(std::string text) {
-  Json item = Json::object();
-  item["type"] = "text";
-  item["text"] = std::move(text);
-  Json result = Json::object();
-  result["content"] = Json::array({std::move(item)});
-  return result;
-}
+Json noteAppTextResult(std::string text) { return textToolResult(std::move(text)); }
 
 asio::awaitable<std::string> NoteAppOperations::runScript(std::vector<std::string> lines) {
   co_return co_await commands_.runAppleScript(std::move(lines), settings_.subprocessTimeout);

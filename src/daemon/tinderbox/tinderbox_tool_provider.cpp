@@ -4,6 +4,7 @@
 
 #include "daemon/logging/logger.h"
 #include "daemon/mcp/mcp_client.h"
+#include "daemon/mcp/mcp_types.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/text_trim.h"
 
@@ -232,7 +233,7 @@ Json TinderboxToolProvider::serializeCallToolResult(const CallToolResult& result
 }
 
 Json TinderboxToolProvider::makeTextResponse(const std::string& text) {
-  return Json{{"content", Json::array({Json{{"type", "text"}, {"text", text}}})}};
+  return textToolResult(text);
 }
 
 Json TinderboxToolProvider::postProcess(Json response, std::string_view operation, const Json& arguments) {

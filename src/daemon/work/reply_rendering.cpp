@@ -1,12 +1,11 @@
 #include "daemon/work/reply_rendering.h"
 
+#include "daemon/mcp/mcp_types.h"
 #include "daemon/utilities/any_codable.h"
 
 namespace qd {
 
-Json textReply(std::string text) {
-  return Json{{"content", Json::array({Json{{"type", "text"}, {"text", std::move(text)}}})}};
-}
+Json textReply(std::string text) { return textToolResult(std::move(text)); }
 
 std::string prettyJsonText(const Json& value) { return dumpJson(value, 2); }
 
