@@ -3,12 +3,8 @@
 // test drives the work tools over the socket and reads what the note app was asked to do.
 // Tier beta, tasks switched on in tool-settings.json.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -76,40 +72,19 @@ class NoteAppJournalEndToEnd : public test::SocketSession {
   }
 
   // Runs the daemon's program once more, with the daemon's environment, these arguments and
-  // `input` as its standard input; its exit status (128 + signal for a killed one).
-  int runProgram(const std::vector<std::string>& args, const std::string& input) {
-    const std::filesystem::path inputPath = home_.path() / "one-shot-input";
-    std::ofstream(inputPath, std::ios::binary) << input;
-    const std::string exe = test::DaemonProcess::executable().string();
-    std::vector<std::string> argvText{exe};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText;
-    for (const auto& [name, value] : daemon_->environment()) envText.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    const std::string in = inputPath.string(), out = (home_.path() / "one-shot.out").string();
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, out.c_str(), O_WRONLY | O_APPEND, 0644);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
+  // `input` as its standard input, to its end: its exit status, or none when it still runs
+  // after a minute. Its output stays readable through oneShot_.
+  std::optional<int> runProgram(const std::vector<std::string>& args, const std::string& input) {
+    const std::filesystem::path folder = home_.path() / "one-shot";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "input", std::ios::binary) << input;
+    oneShot_ = std::make_unique<test::DaemonProcess>(folder, daemon_->environment());
+    oneShot_->start(args, folder / "input");
+    return oneShot_->waitForExit();
   }
 
   std::unique_ptr<test::SocketLineClient> client_;
+  std::unique_ptr<test::DaemonProcess> oneShot_;
 };
 
 TEST_F(NoteAppJournalEndToEnd, ATaskAndTheAgentsWorkAreMirroredAsNotes) {
@@ -167,8 +142,7 @@ TEST_F(NoteAppJournalEndToEnd, TheSyncHookModeJournalsAnEventReadFromStandardInp
                      {"session_id", "session-2"},
                      {"tool_input", {{"subject", "Review the patch"}}},
                      {"tool_response", {{"task", {{"id", "9"}}}}}};
-  EXPECT_EQ(runProgram({"--sync-hook"}, dumpJson(payload) + "\n"), 0)
-      << test::DaemonProcess::readFile(home_.path() / "one-shot.out");
+  EXPECT_EQ(runProgram({"--sync-hook"}, dumpJson(payload) + "\n"), 0) << oneShot_->stderrText();
 
   const std::string claudeLogs = "/Quarvel Dorarov/Agent Logs/Claude";
   EXPECT_EQ(createdIn(claudeLogs), std::vector<std::string>{"Task Started - Review the patch"})
