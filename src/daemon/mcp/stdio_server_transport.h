@@ -35,7 +35,7 @@ class StdioServerTransport final : public MCPTransport {
 
   // Called once on the io thread when standard input ends by itself (end of file or a read
   // error), after its last line was delivered; never after close(). Set before start().
-  void setInputEndedHandler(std::function<void()> handler);
+  void setInputEndedHandler(std::function<void()> handler) override;
 
   bool isRunning() const { return isRunning_; }
 
