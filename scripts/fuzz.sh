@@ -8,7 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
 build="$root/build/fuzz"
-targets=(mcp_server_fuzz)
+targets=(mcp_server_fuzz daemon_dispatch_fuzz)
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)

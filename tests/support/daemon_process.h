@@ -153,9 +153,10 @@ class DaemonProcess {
   const std::map<std::string, std::string>& environment() const { return environment_; }
   pid_t pid() const { return pid_; }
 
-  // Starts the executable with these arguments (default: --daemon); its standard output
-  // and error go to files in HOME (stdoutText, stderrText). Runs one process at a time.
-  void start(std::vector<std::string> args = {"--daemon"}) {
+  // Starts the executable with these arguments (default: --daemon) and this file as its
+  // standard input; its standard output and error go to files in HOME (stdoutText,
+  // stderrText). Runs one process at a time.
+  void start(std::vector<std::string> args = {"--daemon"}, const std::filesystem::path& standardInput = "/dev/null") {
     if (pid_ > 0) throw std::logic_error("the daemon process is already running");
     const std::string exe = executable_.string();
     ++runs_;
@@ -172,7 +173,8 @@ class DaemonProcess {
 
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const std::string in = standardInput.string();
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
     const std::string out = stdoutPath().string(), err = stderrPath().string();
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -71,7 +71,20 @@ class NoteAppJournalEndToEnd : public test::SocketSession {
     return value;
   }
 
+  // Runs the daemon's program once more, with the daemon's environment, these arguments and
+  // `input` as its standard input, to its end: its exit status, or none when it still runs
+  // after a minute. Its output stays readable through oneShot_.
+  std::optional<int> runProgram(const std::vector<std::string>& args, const std::string& input) {
+    const std::filesystem::path folder = home_.path() / "one-shot";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "input", std::ios::binary) << input;
+    oneShot_ = std::make_unique<test::DaemonProcess>(folder, daemon_->environment());
+    oneShot_->start(args, folder / "input");
+    return oneShot_->waitForExit();
+  }
+
   std::unique_ptr<test::SocketLineClient> client_;
+  std::unique_ptr<test::DaemonProcess> oneShot_;
 };
 
 TEST_F(NoteAppJournalEndToEnd, ATaskAndTheAgentsWorkAreMirroredAsNotes) {
@@ -120,6 +133,21 @@ TEST_F(NoteAppJournalEndToEnd, AClaudeHookEventIsJournaledAsTheTaskItStarted) {
   EXPECT_EQ(attribute(claudeLogs + "/Task Started - Write the guide", "MVNHookEvent"), "TaskCreate");
   EXPECT_EQ(attribute(claudeLogs + "/Task Started - Write the guide", "MVNSessionID"), "session-1");
   EXPECT_EQ(createdIn("/Quarvel Dorarov/Tasks/7"), std::vector<std::string>{"Task Started"});
+}
+
+// What a Claude hook runs: the program's one-shot mode hands the event on its standard input
+// to the running daemon, which journals it in the note app.
+TEST_F(NoteAppJournalEndToEnd, TheSyncHookModeJournalsAnEventReadFromStandardInput) {
+  const Json payload{{"hook_event_name", "TaskCreate"},
+                     {"session_id", "session-2"},
+                     {"tool_input", {{"subject", "Review the patch"}}},
+                     {"tool_response", {{"task", {{"id", "9"}}}}}};
+  EXPECT_EQ(runProgram({"--sync-hook"}, dumpJson(payload) + "\n"), 0) << oneShot_->stderrText();
+
+  const std::string claudeLogs = "/Quarvel Dorarov/Agent Logs/Claude";
+  EXPECT_EQ(createdIn(claudeLogs), std::vector<std::string>{"Task Started - Review the patch"})
+      << dumpJson(Json(noteAppCalls()));
+  EXPECT_EQ(attribute(claudeLogs + "/Task Started - Review the patch", "MVNSessionID"), "session-2");
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "socket_session.h"
 #include "support/recording_fakes.h"
 
@@ -12,15 +16,29 @@ namespace {
 
 class NoteAppOperationsEndToEnd : public test::SocketSession {
  protected:
-  void start(const std::string& path) {
-    startDaemon("dev", Json{{"helperToolEnabled", {{"print_document", true}}}}, {{"PATH", path}});
+  void start(const std::string& path, std::map<std::string, std::string> environment = {}) {
+    environment["PATH"] = path;
+    startDaemon("dev", Json{{"helperToolEnabled", {{"print_document", true}, {"tbx_export", true}}}},
+                std::move(environment));
+  }
+  // The fixture server as the note app: once it is connected the catalog offers each
+  // grouped tool's operations under their own names.
+  void startWithNoteApp(const std::string& path) {
+    start(path, {{"TINDERBOX_DISABLE", "0"}, {"TINDERBOX_MCP_PATH", QD_FIXTURE_SERVER}, {"QD_FIXTURE_NOTE_APP", "1"}});
+  }
+  bool lists(test::SocketLineClient& client, const std::string& name) {
+    const Json request{{"method", "list_tools"}, {"_requestId", ++requestId_}};
+    const std::optional<std::string> reply = client.request(dumpJson(request));
+    if (!reply) return false;
+    for (const Json& tool : parseJson(*reply).value("tools", Json::array())) {
+      if (tool.value("name", "") == name) return true;
+    }
+    return false;
   }
   test::RecordingFakes fakes_;
 };
 
-// The grouped note-app tools are listed once the note app's tool list is known; until
-// then they are reached through the daemon's dispatch (the router tests). print_document
-// is the daemon's own helper tool.
+// print_document is the daemon's own helper tool, offered without a note app.
 TEST_F(NoteAppOperationsEndToEnd, PrintDocumentReachesLpr) {
   fakes_.add("lpr");
   start(fakes_.bin().string() + ":/usr/bin:/bin");
@@ -40,6 +58,41 @@ TEST_F(NoteAppOperationsEndToEnd, WithoutLprPrintingFailsPromptlyWithTheLaunchEr
   const auto file = home_.path() / "page.txt";
   std::ofstream(file) << "x";
   EXPECT_EQ(error(call(*client, "print_document", {{"filePath", file.string()}})), "No such file or directory");
+}
+
+// One operation of each grouped tool, under the name a client calls it by (the tool and
+// the operation joined), each reaching only its external program.
+TEST_F(NoteAppOperationsEndToEnd, EachGroupedToolReachesItsProgram) {
+  fakes_.add("osascript");
+  fakes_.add("xdg-open");
+  startWithNoteApp(fakes_.bin().string() + ":/usr/bin:/bin");
+  auto client = connect();
+  for (int attempt = 0; attempt < 3000 && !lists(*client, "tbx_export_export_document"); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(lists(*client, "tbx_nav_open_tinderbox_url")) << daemon_->stderrText();
+  ASSERT_TRUE(lists(*client, "tbx_doc_save_tinderbox_document"));
+
+  const std::string url = "tinderbox://Notes?view=outline";
+  EXPECT_EQ(text(call(*client, "tbx_nav_open_tinderbox_url", {{"url", url}})), "Opened URL");
+  EXPECT_EQ(fakes_.runs("xdg-open"), (std::vector<std::vector<std::string>>{{url}}));
+
+  EXPECT_EQ(text(call(*client, "tbx_doc_save_tinderbox_document", Json::object())), "Saved document: front document");
+  const std::vector<std::string> save{"-e", "tell application \"Tinderbox 11\"", "-e", "save front document", "-e", "end tell"};
+  ASSERT_EQ(fakes_.runs("osascript").size(), 1u);
+  EXPECT_EQ(fakes_.runs("osascript")[0], save);
+
+  // Export answers the file the note app is told to write, in the exports folder it created.
+  const std::string exported = text(call(*client, "tbx_export_export_document", {{"document", "Notes"}}));
+  const std::filesystem::path exports = daemon_->configuration().exportsDir();
+  EXPECT_EQ(std::filesystem::path(exported).parent_path(), exports) << exported;
+  EXPECT_TRUE(std::filesystem::is_directory(exports));
+  ASSERT_EQ(fakes_.runs("osascript").size(), 2u);
+  const std::vector<std::string> script = fakes_.runs("osascript")[1];
+  EXPECT_TRUE(std::any_of(script.begin(), script.end(),
+                          [&](const std::string& line) { return line == "export d to POSIX file \"" + exported + "\""; }))
+      << dumpJson(Json(script));
+  EXPECT_TRUE(fakes_.runs("lpr").empty());
 }
 
 }  // namespace
