@@ -26,13 +26,15 @@ constexpr std::string_view kComponent = "App";
 // coroutine (the caller holds it), so a second signal during or after the shutdown is
 // caught and changes nothing.
 asio::awaitable<void> serveUntilSignal(std::shared_ptr<asio::signal_set> signals) {
+  // Caught from before the start: the socket answers while the start goes on, and a
+  // SIGTERM in that window must end in an orderly shutdown (the set keeps it until the
+  // wait below), not in the default action that leaves the socket file behind.
+  signals->add(SIGTERM);
+  signals->add(SIGINT);
   auto executor = co_await asio::this_coro::executor;
   std::shared_ptr<TinderboxDaemon> daemon = TinderboxDaemon::create(executor, Configuration::shared());
   co_await daemon->start();
   Logger::info(kComponent, "Daemon running, waiting for termination signal");
-  // From here on neither signal ends the process by its default action.
-  signals->add(SIGTERM);
-  signals->add(SIGINT);
   co_await signals->async_wait(asio::use_awaitable);
   Logger::info(kComponent, "Signal received, shutting down daemon");
   co_await daemon->shutdown();
