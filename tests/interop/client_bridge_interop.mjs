@@ -6,36 +6,17 @@
 
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
-import { existsSync, mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { existsSync, rmSync } from "node:fs";
 import { join } from "node:path";
 
+import { daemonHome } from "./daemon_home.mjs";
 import { Client, StdioClientTransport } from "./sdk_client.mjs";
 
 const program = process.argv[2];
 assert.ok(program && existsSync(program), `daemon program not found: ${program}`);
 
-// A short folder: the socket path must stay under the socket address limit.
-const home = mkdtempSync("/tmp/qd-bridge-");
-for (const sub of [".config", ".local/share", ".local/state", ".cache"]) mkdirSync(join(home, sub), { recursive: true });
-const socketPath = join(home, "daemon.sock");
-const env = {
-  PATH: process.env.PATH,
-  HOME: home,
-  XDG_CONFIG_HOME: join(home, ".config"),
-  XDG_DATA_HOME: join(home, ".local/share"),
-  XDG_STATE_HOME: join(home, ".local/state"),
-  XDG_CACHE_HOME: join(home, ".cache"),
-  TINDERBOX_SOCKET_PATH: socketPath,
-  TINDERBOX_DISABLE: "1",
-  TINDERBOX_DISABLE_APP_LAUNCH: "1",
-  // One bridge is one daemon connection; the default allows 300 lines a minute.
-  TINDERBOX_RATE_LIMIT_REQUESTS: "10000",
-  TINDERBOX_CONNECTION_TIMEOUT: "10000",
-  // "notify" is offered from the beta tier on.
-  TINDERBOX_FEATURE_TIER: "beta",
-};
-if (process.env.ASAN_OPTIONS) env.ASAN_OPTIONS = process.env.ASAN_OPTIONS;
-if (process.env.UBSAN_OPTIONS) env.UBSAN_OPTIONS = process.env.UBSAN_OPTIONS;
+// "notify" is offered from the beta tier on.
+const { home, socketPath, env } = daemonHome("qd-bridge", { TINDERBOX_FEATURE_TIER: "beta" });
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 

@@ -8,10 +8,11 @@
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
 import { createConnection } from "node:net";
-import { chmodSync, existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { chmodSync, existsSync, rmSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
+import { daemonHome } from "./daemon_home.mjs";
 import { Client, StdioClientTransport } from "./sdk_client.mjs";
 
 const program = process.argv[2];
@@ -20,31 +21,12 @@ const server = join(dirname(fileURLToPath(import.meta.url)),
                     "node_modules/@modelcontextprotocol/server-everything/dist/index.js");
 assert.ok(existsSync(server), "run npm ci in tests/interop");
 
-// A short folder: the socket path must stay under the socket address limit.
-const home = mkdtempSync("/tmp/qd-road-");
-for (const sub of [".config", ".local/share", ".local/state", ".cache"]) mkdirSync(join(home, sub), { recursive: true });
 // The wrapper execs the server, so the server is the daemon's direct child.
+const { home, socketPath, env } = daemonHome("qd-road", { TINDERBOX_DISABLE: "0" });
 const wrapper = join(home, "note-app");
+env.TINDERBOX_MCP_PATH = wrapper;
 writeFileSync(wrapper, `#!/bin/sh\nexec "${process.execPath}" "${server}" stdio\n`);
 chmodSync(wrapper, 0o700);
-
-const socketPath = join(home, "daemon.sock");
-const env = {
-  PATH: process.env.PATH,
-  HOME: home,
-  XDG_CONFIG_HOME: join(home, ".config"),
-  XDG_DATA_HOME: join(home, ".local/share"),
-  XDG_STATE_HOME: join(home, ".local/state"),
-  XDG_CACHE_HOME: join(home, ".cache"),
-  TINDERBOX_SOCKET_PATH: socketPath,
-  TINDERBOX_DISABLE: "0",
-  TINDERBOX_MCP_PATH: wrapper,
-  TINDERBOX_DISABLE_APP_LAUNCH: "1",
-  TINDERBOX_RATE_LIMIT_REQUESTS: "10000",
-  TINDERBOX_CONNECTION_TIMEOUT: "10000",
-};
-if (process.env.ASAN_OPTIONS) env.ASAN_OPTIONS = process.env.ASAN_OPTIONS;
-if (process.env.UBSAN_OPTIONS) env.UBSAN_OPTIONS = process.env.UBSAN_OPTIONS;
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
