@@ -3,7 +3,9 @@
 // requests are answered, any other executable is closed unread, and a settings save from
 // the application keeps the user's category policies.
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,10 @@ class AdminChannelIntegrationTest : public ::testing::Test {
     settings.agentCategoryPolicy["alice"]["router"] = CategoryPolicy{false, false};
     ToolSettingsStore(settingsPath()).save(settings);
     daemon.startAndWait();
+    // The admin socket opens a moment after the daemon's socket answers.
+    for (int attempt = 0; attempt < 3000 && !fs::exists(adminSocket()); ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
   fs::path settingsPath() const { return daemon.configuration().appSupportDir() / "tool-settings.json"; }
