@@ -11,7 +11,8 @@
 // Each prints sequential calls/s, p50 and p99 of both and their ratios (best of three
 // alternating runs, each on a fresh process after a warm-up), then 200 calls started at
 // once on one bridge: every one must be answered, and the ids written and the ids read on
-// the client's stream must be the same 200, each once.
+// the client's stream must be the same 200, each once. Also the processor time per call of
+// the bridge and of the daemon, to tell their work from the waiting between processes.
 // Usage: client_bridge_bench <server-everything dist/index.js> [calls per run, at most 3000]
 //        [helper|road]
 
@@ -25,9 +26,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +55,19 @@ using Environment = std::map<std::string, std::string>;
 struct Result {
   double perSecond = 0, p50us = 0, p99us = 0;
 };
+
+// The processor time a process has used so far (user and system), in microseconds.
+double cpuMicros(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));  // after the command's name
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; fields >> field && index <= 15; ++index) {
+    if (index >= 14) ticks += std::stod(field);  // utime, stime
+  }
+  return ticks * 1e6 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 // Passes everything through; while `recording`, notes the id of every request written and
 // of every response read, so a burst can show that each answer came back on its own id.
@@ -90,8 +106,8 @@ class IdRecordingTransport final : public qd::MCPTransport {
 struct Session {
   Session(asio::io_context& io, const std::string& program, std::vector<std::string> arguments, Environment environment)
       : io(io) {
-    auto stdio = std::make_shared<qd::StdioTransport>(io.get_executor(), program, std::move(arguments),
-                                                      std::move(environment), std::chrono::seconds(5));
+    stdio = std::make_shared<qd::StdioTransport>(io.get_executor(), program, std::move(arguments),
+                                                 std::move(environment), std::chrono::seconds(5));
     transport = std::make_shared<IdRecordingTransport>(stdio);
     client = qd::MCPClient::create(io.get_executor(), transport, {"client-bridge-bench", "1"}, 60);
     qd::test::runAwaitable(io, [](std::shared_ptr<qd::MCPClient> c) -> asio::awaitable<void> {
@@ -104,6 +120,7 @@ struct Session {
   Session& operator=(const Session&) = delete;
 
   asio::io_context& io;
+  std::shared_ptr<qd::StdioTransport> stdio;
   std::shared_ptr<IdRecordingTransport> transport;
   std::shared_ptr<qd::MCPClient> client;
 };
@@ -177,13 +194,22 @@ struct Side {
   Call call;
 };
 
-void compare(asio::io_context& io, const Side& floor, const Side& road, int count) {
+// Also reports the processor time per call of the bridge and of the daemon (`daemonPid`)
+// during the bridge's timed runs, to tell work from waiting.
+void compare(asio::io_context& io, const Side& floor, const Side& road, int count, pid_t daemonPid) {
   Result best[2];
+  double bridgeCpu = 0, daemonCpu = 0;
   for (int round = 0; round < 3; ++round) {
     for (int side = 0; side < 2; ++side) {
       const Side& s = side == 0 ? floor : road;
       auto session = s.open();
+      const pid_t child = session->stdio->processPID().value_or(0);
+      const double childBefore = cpuMicros(child), daemonBefore = cpuMicros(daemonPid);
       const Result r = timedRun(io, *session, s.call, count);
+      if (side == 1) {
+        bridgeCpu += cpuMicros(child) - childBefore;
+        daemonCpu += cpuMicros(daemonPid) - daemonBefore;
+      }
       if (r.perSecond > best[side].perSecond) best[side] = r;
     }
   }
@@ -194,6 +220,9 @@ void compare(asio::io_context& io, const Side& floor, const Side& road, int coun
   }
   std::printf("%-46s %10.2f %9.2f %9.2f\n", "ratio bridge / direct", best[1].perSecond / best[0].perSecond,
               best[1].p50us / best[0].p50us, best[1].p99us / best[0].p99us);
+  const double calls = 3.0 * (count + 200);  // the warm-up's calls included
+  std::printf("processor time per call through the bridge: bridge %.1f us, daemon %.1f us\n", bridgeCpu / calls,
+              daemonCpu / calls);
   double fastest = 1e18;
   for (int round = 0; round < 3; ++round) {
     auto session = road.open();
@@ -230,7 +259,7 @@ void helperScenario(asio::io_context& io, const std::string& dir, int count) {
                     {"health_check", [](int) { return Json::object(); },
                      [](int, const std::string& text) { return !text.empty(); }}};
   std::printf("helper tool: %d sequential calls per run\n", count);
-  compare(io, direct, bridge, count);
+  compare(io, direct, bridge, count, daemon.pid());
   stop(daemon);
 }
 
@@ -264,7 +293,7 @@ void roadScenario(asio::io_context& io, const std::string& dir, const std::strin
                     },
                     echoCall("message")};
   std::printf("whole road: %d sequential calls per run\n", count);
-  compare(io, direct, bridge, count);
+  compare(io, direct, bridge, count, daemon.pid());
   stop(daemon);
 }
 
