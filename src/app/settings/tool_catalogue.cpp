@@ -145,7 +145,9 @@ std::vector<Group> groupedTools(const Catalog& catalog, std::string_view feature
     byCategory[std::move(group)].push_back(std::move(name));  // names arrive sorted
   }
 
-  // Sort keys are made once per category, not once per comparison.
+  // Sort keys are made once per category, not once per comparison. The names are case
+  // folded first: in the C locale the collator compares code points and ignores its case
+  // setting.
   QCollator collator;
   collator.setCaseSensitivity(Qt::CaseInsensitive);
   struct Keyed {
@@ -156,7 +158,7 @@ std::vector<Group> groupedTools(const Catalog& catalog, std::string_view feature
   std::vector<Keyed> keyed;
   keyed.reserve(byCategory.size());
   for (auto& [name, tools] : byCategory) {
-    keyed.push_back(Keyed{priority(name), collator.sortKey(QString::fromStdString(name)), Group{name, std::move(tools)}});
+    keyed.push_back(Keyed{priority(name), collator.sortKey(QString::fromStdString(name).toCaseFolded()), Group{name, std::move(tools)}});
   }
   std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
     if (a.priority != b.priority) return a.priority < b.priority;

@@ -135,6 +135,8 @@ class ToolSettingsViewModel : public QObject {
   // The encoded record last loaded or saved.
   const std::optional<std::string>& lastSavedPayloadData() const { return lastSavedPayloadData_; }
   ToolMetadataFetcher& metadataFetcher() const { return *metadataFetcher_; }
+  // An admin request (load or save) is running on the worker.
+  bool requestInFlight() const { return requestInFlight_; }
 
   // ---- operations (GUI thread) ----
   // Sends the current settings when they differ from the last loaded or saved (queued
