@@ -118,8 +118,7 @@ std::vector<std::string> toolNames(const Catalog& catalog, std::string_view feat
     if (release && releaseTierHiddenTools().count(name)) continue;
     names.push_back(name);
   }
-  std::sort(names.begin(), names.end());  // std::map is in this order already; kept explicit
-  return names;
+  return names;  // the catalog map iterates in byte order, which is code-point order in UTF-8
 }
 
 std::string category(const Catalog& catalog, const std::string& toolName) {
@@ -148,8 +147,12 @@ std::vector<Group> groupedTools(const Catalog& catalog, std::string_view feature
   // Sort keys are made once per category, not once per comparison. The names are case
   // folded first: in the C locale the collator compares code points and ignores its case
   // setting.
-  QCollator collator;
-  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  // Opening a collator costs more than grouping a thousand tools; one per thread is kept.
+  thread_local QCollator collator = [] {
+    QCollator c;
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    return c;
+  }();
   struct Keyed {
     int priority;
     QCollatorSortKey key;
