@@ -4,27 +4,26 @@
 
 namespace qd {
 
+// The daemon's own readers and writers: the records share its format.
 CategoryPermissionData CategoryPermissionData::fromJson(const Json& json) {
-  codec::expectObject(json, "CategoryPermissionData");
-  return CategoryPermissionData{codec::requiredBool(json, "read"), codec::requiredBool(json, "write")};
+  const CategoryPermission permission = CategoryPermission::fromJson(json);
+  return CategoryPermissionData{permission.read, permission.write};
 }
 
-Json CategoryPermissionData::toJson() const { return Json{{"read", read}, {"write", write}}; }
+Json CategoryPermissionData::toJson() const { return CategoryPermission{read, write}.toJson(); }
 
 ToolPolicyData ToolPolicyData::fromJson(const Json& json) {
-  codec::expectObject(json, "ToolPolicyData");
   ToolPolicyData policy;
-  const Json& map = codec::asObject(codec::requiredMember(json, "categoryPermissions"), "categoryPermissions");
-  for (const auto& [category, value] : map.items()) {
-    policy.categoryPermissions[category] = CategoryPermissionData::fromJson(value);
+  for (const auto& [category, permission] : AgentToolPolicy::fromJson(json).categoryPermissions) {
+    policy.categoryPermissions[category] = CategoryPermissionData{permission.read, permission.write};
   }
   return policy;
 }
 
 Json ToolPolicyData::toJson() const {
-  Json map = Json::object();
-  for (const auto& [category, permission] : categoryPermissions) map[category] = permission.toJson();
-  return Json{{"categoryPermissions", std::move(map)}};
+  AgentToolPolicy policy;
+  for (const auto& [category, permission] : categoryPermissions) policy.grant(category, permission.read, permission.write);
+  return policy.toJson();
 }
 
 AgentInfo AgentInfo::fromJson(const Json& json) {

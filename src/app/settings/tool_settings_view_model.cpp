@@ -142,6 +142,7 @@ void ToolSettingsViewModel::applyLoaded(const LocalToolSettings& s) {
   setLoggingSinkMode(loggingSinkModeFromFlags(s.logToolCallsToFile, s.logToolCallsToTinderbox));
 }
 
+// The defaults of a failed load and of a reset (which also clears the operation switches).
 void ToolSettingsViewModel::applyDefaults() {
   setHelperToolEnabled({{"calendar", false}});
   setRequireExplicitToolEnable(false);
@@ -251,25 +252,8 @@ void ToolSettingsViewModel::scheduleAutoSave() {
 
 void ToolSettingsViewModel::resetToDefaults() {
   if (!settingsLoaded_) return;
-  setHelperToolEnabled({{"calendar", false}});
+  applyDefaults();
   setOperationEnabled({});
-  setRequireExplicitToolEnable(false);
-  setAllowBroadcastNotifications(true);
-  setMaxNotificationItems(1000);
-  setMaxConcurrentJobs(2);
-  setEnableLogging(true);
-  setEnableMessaging(true);
-  setEnableAgentCoordination(true);
-  setEnableHookSync(true);
-  setEnableTinderboxPassthroughTools(true);
-  setEnableToolCallLogging(true);
-  setLogToolCallsToFile(true);
-  setLogToolCallsToTinderbox(false);
-  setEnableCustomToolManifests(false);
-  setCustomToolManifestDirectoriesText({});
-  setMaxCustomTools(25);
-  setLoggingSinkMode(LoggingSinkMode::file);
-  setAutoDownloadUpdates(readUpdaterSetting());
   applyReleaseTierGates();
   save();
 }

@@ -54,7 +54,7 @@ TEST(AgentRecordsTest, MissingOrWrongKeysFailTheRecord) {
 }
 
 TEST(AgentRecordsTest, TheViewModelStartsEmptyAndAnnouncesAssignments) {
-  test::settingsApplication();
+  test::qtApplication();
   AgentManagementViewModel model;
   EXPECT_TRUE(model.agents().empty());
   EXPECT_EQ(model.selectedAgentId(), std::nullopt);

@@ -66,7 +66,7 @@ class SettingsModelRealDaemonInner : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv(kInnerVariable)) GTEST_SKIP() << "runs only inside the installed copy";
-    test::settingsApplication();
+    test::qtApplication();
     daemon_.emplace(std::getenv("HOME"), std::map<std::string, std::string>{{"TINDERBOX_FEATURE_TIER", "dev"}});
     daemon_->useExecutable(fs::read_symlink("/proc/self/exe").parent_path() / "QuarvelDorarovDaemon");
     context_.environment = platform::Environment(daemon_->environment());

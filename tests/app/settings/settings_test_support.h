@@ -1,7 +1,8 @@
 #pragma once
 
-// Pieces the settings model tests share: the one QCoreApplication, a scripted admin call
-// that records requests and can hold one on a latch, and a scheduler the test steps.
+// Pieces the settings model tests share, beside the application tests' own (the one
+// QCoreApplication, processEventsUntil): a scripted admin call that records requests and
+// can hold them on a latch, and a scheduler the test steps.
 
 #include <QCoreApplication>
 
@@ -14,29 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "app/app_test_support.h"
 #include "app/settings/admin_call.h"
 #include "daemon/admin/daemon_admin_api.h"
 
 namespace qd::test {
-
-inline QCoreApplication& settingsApplication() {
-  static int argc = 1;
-  static char name[] = "settings_model_tests";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication application(argc, argv);
-  return application;
-}
-
-// Runs the event loop until the condition holds (true) or a generous limit passes.
-inline bool processEventsUntil(const std::function<bool()>& condition,
-                               std::chrono::seconds limit = std::chrono::seconds(60)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 struct AdminRecord {
   std::string method;

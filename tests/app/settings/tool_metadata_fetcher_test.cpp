@@ -13,7 +13,7 @@ Json toolEntry(const std::string& name, const std::string& description = "d") {
 
 class ToolMetadataFetcherTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::settingsApplication(); }
+  void SetUp() override { test::qtApplication(); }
 
   void answer(Json reply) {
     admin_.answer = [reply](const std::string&, const std::optional<Json>&) { return reply; };

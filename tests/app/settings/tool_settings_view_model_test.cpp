@@ -23,7 +23,7 @@ const Json kReceived = {{"helperToolEnabled", {{"mail", true}}},
 class ToolSettingsViewModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::settingsApplication();
+    test::qtApplication();
     serve(kReceived);
   }
 

@@ -17,7 +17,7 @@ std::vector<std::tuple<std::string, std::string, bool, std::optional<std::string
 
 class ToolTablesTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::settingsApplication(); }
+  void SetUp() override { test::qtApplication(); }
 
   // A fetcher holding this catalog.
   void loadCatalog(const Json& catalog) {
