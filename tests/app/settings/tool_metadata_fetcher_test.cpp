@@ -92,20 +92,25 @@ TEST_F(ToolMetadataFetcherTest, AnyBadEntryOrFailureEmptiesTheCatalog) {
 
 TEST_F(ToolMetadataFetcherTest, AnOlderLoadFinishingLateIsDropped) {
   // The first load hangs and then fails; the second succeeds meanwhile.
-  std::atomic<int> calls{0};
+  int calls = 0;
   std::mutex mutex;
   std::condition_variable cv;
   bool releaseFirst = false;
   admin_.answer = [&](const std::string&, const std::optional<Json>&) -> Json {
-    if (calls.fetch_add(1) == 0) {
-      std::unique_lock lock(mutex);
+    std::unique_lock lock(mutex);
+    if (calls++ == 0) {
+      cv.notify_all();
       cv.wait(lock, [&] { return releaseFirst; });
       throw DaemonAdminAPIError::timedOut();
     }
     return Json{{"tools", {toolEntry("fresh")}}, {"timestamp", 9}};
   };
   fetcher_.loadToolMetadata();
-  admin_.waitForStarted(1);
+  {
+    // The second load starts only once the first is inside its request.
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return calls == 1; });
+  }
   fetcher_.loadToolMetadata();
   ASSERT_TRUE(test::processEventsUntil([&] { return fetcher_.toolMetadata().count("fresh") == 1; }));
   {
