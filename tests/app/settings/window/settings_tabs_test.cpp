@@ -15,14 +15,7 @@ namespace qd {
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename T>
-T* findByText(QWidget& parent, const QString& text) {
-  for (auto* widget : parent.findChildren<T*>()) {
-    if (widget->text() == text) return widget;
-  }
-  return nullptr;
-}
+using test::findByText;
 
 Json lastSaved(test::WindowFixture& fixture) { return fixture.admin.saves().back().params->at("settings"); }
 

@@ -13,19 +13,12 @@ namespace qd {
 namespace {
 
 using namespace std::chrono_literals;
+using test::findByText;
 
 QStringList tabLabels(const SettingsWindowRoot& root) {
   QStringList labels;
   for (int i = 0; i < root.tabs()->count(); ++i) labels << root.tabs()->tabText(i);
   return labels;
-}
-
-template <typename T>
-T* findByText(QWidget& parent, const QString& text) {
-  for (auto* widget : parent.findChildren<T*>()) {
-    if (widget->text() == text) return widget;
-  }
-  return nullptr;
 }
 
 TEST(SettingsWindowRootTest, ReleaseTierShowsThreeTabsAndEveryOtherValueAllFive) {

@@ -48,6 +48,15 @@ inline ::testing::Environment* const widgetApplicationEnvironment =
 
 inline QApplication& widgetApplication() { return WidgetApplication::get(); }
 
+// The first child of this kind showing this text.
+template <typename T>
+T* findByText(QWidget& parent, const QString& text) {
+  for (auto* widget : parent.findChildren<T*>()) {
+    if (widget->text() == text) return widget;
+  }
+  return nullptr;
+}
+
 // The record the daemon answers loads with.
 inline Json loadedSettings() {
   return Json{{"enableToolCallLogging", true}, {"logToolCallsToFile", true}, {"maxCustomTools", 25}};
