@@ -61,7 +61,9 @@ SettingsWindowRoot::SettingsWindowRoot(ToolSettingsViewModel& model, Options opt
 
   connect(retry_, &QPushButton::clicked, this, [this] { model_.reload(); });
   connect(&model_, &ToolSettingsViewModel::changed, this, [this] {
-    model_.scheduleAutoSave();
+    // Only while shown: hiding saved everything edited, and a hidden window must not keep
+    // retrying a failing save (each failure is itself a change) for the rest of the run.
+    if (isVisible()) model_.scheduleAutoSave();
     showStatus();
   });
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {

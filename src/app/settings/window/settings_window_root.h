@@ -3,8 +3,8 @@
 // The settings window's content: the tabs "Settings" (General), "Tools", "Clients", and
 // outside the release tier "Logging" and "Advanced"; a status line at the foot.
 //
-// It is the one trigger of saving: every change announcement of the model schedules the
-// debounced save, and hiding or closing the window saves at once. At construction it
+// It is the one trigger of saving: while it is shown every change announcement of the
+// model schedules the debounced save, and hiding or closing the window saves at once. At construction it
 // hands the model's flushPendingSave() to the application's pre-stop hook, so quitting
 // saves before the service stops. Ctrl+W closes the window.
 //
