@@ -36,6 +36,7 @@ asio::awaitable<StopOutcome> stopProcessGroupAsync(ChildProcess& child, std::chr
                                                    std::function<void()> beforeKill) {
   StopOutcome outcome;
   if (child.hasExited()) {
+    child.signalGroup(SIGKILL);  // what is left of its group
     outcome.status = child.reap();
     co_return outcome;
   }
@@ -49,6 +50,10 @@ asio::awaitable<StopOutcome> stopProcessGroupAsync(ChildProcess& child, std::chr
       outcome.status = ExitStatus{true, SIGKILL};
       co_return outcome;  // the owner's destructor or reapInBackground reaps it
     }
+  } else {
+    // A member of the group that ignores SIGTERM would outlive its leader; until the leader
+    // is reaped its pid still names the group, so the kill reaches only our own processes.
+    child.signalGroup(SIGKILL);
   }
   outcome.status = child.reap();
   co_return outcome;

@@ -22,7 +22,8 @@ struct StopOutcome {
 };
 
 // Ends a child and its group: SIGTERM, up to `grace` for it to end, then `beforeKill()` and
-// SIGKILL. The child is reaped before this returns (after SIGKILL a child that still has
+// SIGKILL. Once the child has ended, whatever is left of its group gets SIGKILL too (a member
+// may ignore SIGTERM); `killed` says only whether the child itself needed it. The child is reaped before this returns (after SIGKILL a child that still has
 // not ended within 5 s is handed to a reaping thread and reported as killed by SIGKILL).
 asio::awaitable<StopOutcome> stopProcessGroupAsync(ChildProcess& child, std::chrono::steady_clock::duration grace,
                                                    std::function<void()> beforeKill = {});

@@ -242,7 +242,7 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
 
 ChildProcess::~ChildProcess() {
   if (status_ || pid_ <= 0) return;
-  if (!hasExited()) signalGroup(SIGKILL);
+  signalGroup(SIGKILL);  // also what is left of its group when the child itself has ended
   reap();
 }
 

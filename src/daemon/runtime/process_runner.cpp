@@ -110,7 +110,10 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
   CollectedOutput output = collectUntilExit(*child, deadline);
   if (output.timedOut) {
     child->signalGroup(SIGTERM);
-    if (!child->waitForExit(std::chrono::milliseconds(200))) child->signalGroup(SIGKILL);
+    // SIGKILL whether or not the child obeyed: a member of its group may not have; until the
+    // child is reaped its pid still names the group.
+    child->waitForExit(std::chrono::milliseconds(200));
+    child->signalGroup(SIGKILL);
     // SIGKILL ends the child soon, but not always at once (it may be stuck in the kernel,
     // or held by a tracer): the caller must not wait for that.
     if (!child->reapIfExited()) reapInBackground(std::move(child));

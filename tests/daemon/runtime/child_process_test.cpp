@@ -125,6 +125,16 @@ TEST(ChildProcess, StopOfAChildThatEndsOnTerminationNeedsNoKill) {
   EXPECT_FALSE(outcome.killed);
   EXPECT_EQ(outcome.status, (ExitStatus{true, SIGTERM}));
 
+  // A member that ignores SIGTERM must not outlive a leader that obeyed it.
+  auto leader = ChildProcess::spawn(spawnOptions("/bin/sh", {"-c", "(trap '' TERM; exec sleep 1000) & echo ready; exec sleep 1000"}));
+  const pid_t group = leader->pid();
+  UniqueFd out = leader->takeStdout();
+  char buffer[6] = {};
+  ASSERT_EQ(::read(out.get(), buffer, 6), 6);
+  auto leaderOnly = test::runAwaitable(io, stopProcessGroupAsync(*leader, 60s));
+  EXPECT_FALSE(leaderOnly.killed);
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 10s));
+
   auto done = ChildProcess::spawn(spawnOptions("/bin/true", {}));
   ASSERT_TRUE(done->waitForExit(60s));
   auto quiet = test::runAwaitable(io, stopProcessGroupAsync(*done, 60s));

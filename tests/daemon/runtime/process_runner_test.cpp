@@ -82,6 +82,9 @@ TEST(ProcessRunner, ATimeOutKillsTheGroupAndFreesTheLane) {
   EXPECT_EQ(e.code(), 2);
   EXPECT_EQ(e.message(), "Script failed: timed out after 0s");
   EXPECT_NE(e.description().find("timed out"), std::string::npos);
+  // The child obeys SIGTERM at once, a member of its group does not.
+  shError("echo $$ > " + groupFile + "; (trap '' TERM; exec sleep 1000) & exec sleep 1000", 0.3);
+  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(groupFile), 10s));
   EXPECT_EQ(shError("exec sleep 1000", 2.5).message(), "Script failed: timed out after 2s");
   EXPECT_EQ(sh("echo free"), "free");
 }
