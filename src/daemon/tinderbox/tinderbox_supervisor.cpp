@@ -197,6 +197,12 @@ asio::awaitable<void> TinderboxSupervisor::restart(std::string reason) {
   restartHistory_.push_back(RestartRecord{settings_.clock->wallNow(), reason});
   ++restartCount_;
   checkRestartRateLimit();
+  // The health loop leaves the child alone until this restart ends.
+  ++restartsUnderWay_;
+  struct Done {
+    int& count;
+    ~Done() { --count; }
+  } done{restartsUnderWay_};
 
   const auto& delays = restartDelays();
   const double delay = delays[std::min<std::size_t>(static_cast<std::size_t>(consecutiveFailures_), delays.size() - 1)];
@@ -432,6 +438,9 @@ bool TinderboxSupervisor::childIsAlive() const {
 }
 
 asio::awaitable<void> TinderboxSupervisor::performHealthCheck() {
+  // A restart or start under way has the old child gone and the new one not yet up: judging
+  // that moment would count a second restart against the limit for one failure.
+  if (restartsUnderWay_ > 0 || spawning_) co_return;
   if (!childIsAlive()) {
     Logger::error(component, "Health check failed: Tinderbox process died");
     co_await restartAfterFailedCheck("Process died (health check)");

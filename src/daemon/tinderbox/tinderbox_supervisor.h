@@ -139,6 +139,7 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   std::shared_ptr<asio::steady_timer> healthCheckTimer_;  // the loop's pause; cancelled by shutdown()
   bool isShuttingDown_ = false;
   int consecutiveFailures_ = 0;
+  int restartsUnderWay_ = 0;  // restart() calls between their record and their end
   std::shared_ptr<SpawnInFlight> spawning_;
   ClientChangedHandler onClientChanged_;
 };

@@ -319,5 +319,27 @@ TEST(TinderboxSupervisor, TheHealthLoopRestartsAKilledChildAndAStoppedOne) {
   EXPECT_EQ(supervisor.getRestartCount(), 2);
 }
 
+TEST(TinderboxSupervisor, AHealthCheckDuringARestartDoesNotRestartAgain) {
+  // The server takes a moment to start, so checks every 10 ms fall inside the restart, when
+  // the old child is gone and the new one not yet up.
+  test::TempDir scripts;
+  const auto script = scripts / "slow-server";
+  {
+    std::ofstream out(script);
+    out << "#!/bin/sh\nsleep 0.5\nexec " << QD_FIXTURE_SERVER << "\n";
+  }
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  Harness h(script.string());
+  h.settings.healthCheckInterval = 0.01;
+  auto& supervisor = h.make();
+  ASSERT_TRUE(runAwaitable(h.io, supervisor.startAndMonitor()));
+  runAwaitable(h.io, restartFor(h.supervisor, "manual"));
+  ASSERT_TRUE(supervisor.getTinderboxPID().has_value());
+  const auto settle = std::chrono::steady_clock::now() + 200ms;
+  h.io.restart();
+  while (std::chrono::steady_clock::now() < settle) h.io.run_one_for(10ms);
+  EXPECT_EQ(supervisor.getRestartCount(), 1);
+}
+
 }  // namespace
 }  // namespace qd
