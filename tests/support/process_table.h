@@ -3,6 +3,7 @@
 // Reads the process table, to check that no child or grandchild outlives a test.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -17,7 +18,27 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace qd::test {
+
+// The text of a /proc file, or "" when it cannot be read. A process that ends while its file
+// is read makes read() fail with ESRCH, which std::ifstream turns into an exception that its
+// iterators do not catch.
+inline std::string readProcFile(const std::string& path) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
 
 // The pids of every process, zombies included, for which `keep(ppid, pgrp)` holds.
 template <typename Keep>
@@ -28,8 +49,7 @@ std::vector<pid_t> processesWhere(Keep keep) {
   while (dirent* entry = ::readdir(proc)) {
     const std::string name = entry->d_name;
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat("/proc/" + name + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text = readProcFile("/proc/" + name + "/stat");
     const auto close = text.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream fields(text.substr(close + 2));

@@ -56,8 +56,7 @@ TEST_F(NoteAppOperationsTest, AScriptPastItsTimeOutIsKilledAndReaped) {
   // tests here kill process groups), so the script's own children may wait here as zombies
   // until the run ends.
   for (pid_t child : test::childrenOf(::getpid())) {
-    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text = test::readProcFile("/proc/" + std::to_string(child) + "/stat");
     const bool zombie = text.find(") Z ") != std::string::npos;
     EXPECT_TRUE(zombie && text.find("(osascript)") == std::string::npos) << "left: " << text;
   }
