@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/settings/window/tools/tool_detail_delegate.h"
 #include "app/settings/window/tools/tool_library_rules.h"
 #include "app/settings/window/tools/tool_schema_popover.h"
 #include "tools_tab_test_support.h"
@@ -197,14 +200,27 @@ TEST(ToolDetailTest, EnterOpensThePopoverBesideTheRowAndEscapeReturnsFocus) {
   ASSERT_NE(popover, nullptr);
   EXPECT_TRUE(popover->isVisible());
   EXPECT_EQ(popover->toolName(), "notify");
-  // On the trailing side of the row's schema button, which sits at the row's trailing end.
-  const QRect row = list.visualRect(notify);
-  EXPECT_GE(popover->geometry().left(), list.viewport()->mapToGlobal(row.topLeft()).x() + row.width() / 2);
+  // Beside the row's schema button: on its trailing side when the screen has room there.
+  auto* delegate = qobject_cast<ToolDetailDelegate*>(list.itemDelegate());
+  ASSERT_NE(delegate, nullptr);
+  const QRect button = delegate->geometry(list.visualRect(notify), notify, list.viewport()).schema;
+  const QRect expected(list.viewport()->mapToGlobal(button.topLeft()), button.size());
+  const QRect anchor = popover->anchor();
+  EXPECT_LE((anchor.center() - expected.center()).manhattanLength(), 4);
+  const QRect placed = popover->frameGeometry();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  // (Within a few pixels: the offscreen platform draws a frame around every window.)
+  if (anchor.right() + 1 + placed.width() <= screen.right() + 1) {
+    EXPECT_NEAR(placed.left(), anchor.right() + 1, 4);
+  } else {
+    EXPECT_NEAR(placed.right(), anchor.left() - 1, 4);
+  }
+  EXPECT_TRUE(placed.top() <= anchor.bottom() && placed.bottom() >= anchor.top());  // level with the button
 
-  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : popover, Qt::Key_Escape);
+  QTest::keyClick(popover, Qt::Key_Escape);
   QCoreApplication::processEvents();
   EXPECT_EQ(tab.detail()->popover(), nullptr);
-  EXPECT_TRUE(list.hasFocus());
+  EXPECT_EQ(list.window()->focusWidget(), &list);  // the window's focus, once it is active again
   EXPECT_EQ(list.currentIndex(), notify);
 }
 

@@ -154,7 +154,8 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 bool CategoryDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                                    const QModelIndex& index) {
   if (!(index.flags() & Qt::ItemIsUserCheckable)) return false;
-  const bool on = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+  auto* categories = qobject_cast<CategoryListModel*>(model);
+  if (categories == nullptr) return false;
   switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {
@@ -166,12 +167,14 @@ bool CategoryDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, con
       if (mouse->button() != Qt::LeftButton || !geometry(option, index).checkBox.contains(mouse->position().toPoint())) {
         return false;
       }
-      return model->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+      categories->toggle(index);
+      return true;
     }
     case QEvent::KeyPress: {
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (key != Qt::Key_Space && key != Qt::Key_Select) return false;
-      return model->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+      categories->toggle(index);
+      return true;
     }
     default:
       return false;

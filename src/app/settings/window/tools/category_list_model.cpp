@@ -87,6 +87,12 @@ bool CategoryListModel::setData(const QModelIndex& index, const QVariant& value,
   return true;
 }
 
+void CategoryListModel::toggle(const QModelIndex& index) {
+  if (!index.isValid() || !editable_) return;
+  const std::vector<std::string> tools = rows_.at(index.row()).tools;
+  ToolLibrary::setTools(model_, tools, !ToolLibrary::summarize(model_, tools).enabled);
+}
+
 Qt::ItemFlags CategoryListModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;

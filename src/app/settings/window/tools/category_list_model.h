@@ -33,6 +33,9 @@ class CategoryListModel : public QAbstractListModel {
   explicit CategoryListModel(ToolSettingsViewModel& model, QObject* parent = nullptr);
 
   void refresh();
+  // Flips a category's checkbox from the settings as they stand (not from the row, which
+  // follows them one event-loop turn later).
+  void toggle(const QModelIndex& index);
 
   int rowOf(const QString& category) const;  // -1 when absent
   QString categoryAt(int row) const;

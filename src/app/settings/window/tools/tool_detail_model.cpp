@@ -209,6 +209,19 @@ bool ToolDetailModel::setData(const QModelIndex& index, const QVariant& value, i
   return true;
 }
 
+void ToolDetailModel::toggle(const QModelIndex& index) {
+  if (!(flags(index) & Qt::ItemIsUserCheckable)) return;
+  if (index.internalId() != topLevel) {
+    const Row& owner = rows_.at(index.internalId() - 1);
+    const std::string tool = owner.tool;
+    const std::string operation = owner.state.operations.at(index.row()).name;
+    model_.setOperationEnabled(!model_.isOperationEnabled(operation, tool), operation, tool);
+    return;
+  }
+  const std::string tool = rows_.at(index.row()).tool;
+  model_.setToolEnabledConsideringOperations(!ToolLibrary::isToolEnabledConsideringOperations(model_, tool), tool);
+}
+
 Qt::ItemFlags ToolDetailModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   if (index.internalId() != topLevel) {

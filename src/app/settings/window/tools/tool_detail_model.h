@@ -49,6 +49,9 @@ class ToolDetailModel : public QAbstractItemModel {
 
   void setCategory(const std::string& category, const std::vector<std::string>& tools);
   void refresh();
+  // Flips a tool's switch or an operation's check box from the settings as they stand, so
+  // a second key press before the rows are refreshed does not repeat the first.
+  void toggle(const QModelIndex& index);
 
   const std::string& category() const { return category_; }
   int toolCount() const { return static_cast<int>(tools_.size()); }

@@ -48,9 +48,7 @@ void ToolTreeView::setDetailDelegate(ToolDetailDelegate* delegate) {
 }
 
 void ToolTreeView::toggle(const QModelIndex& index) {
-  if (!index.isValid() || !(index.flags() & Qt::ItemIsUserCheckable)) return;
-  const bool on = index.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
-  model()->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+  if (auto* rows = qobject_cast<ToolDetailModel*>(model()); rows != nullptr && index.isValid()) rows->toggle(index);
 }
 
 void ToolTreeView::keyPressEvent(QKeyEvent* event) {

@@ -174,6 +174,7 @@ ToolSchemaPopover::ToolSchemaPopover(const QString& toolName, const ToolMetadata
 }
 
 void ToolSchemaPopover::showBeside(const QRect& anchor) {
+  anchor_ = anchor;
   const bool rightToLeft = layoutDirection() == Qt::RightToLeft;
   QPoint at(rightToLeft ? anchor.left() - popoverSize.width() : anchor.right() + 1,
             anchor.center().y() - popoverSize.height() / 2);

@@ -24,6 +24,8 @@ class ToolSchemaPopover : public QFrame {
   const QString& toolName() const { return toolName_; }
   // Opens beside the anchor (global coordinates) on its trailing side, kept on the screen.
   void showBeside(const QRect& anchor);
+  // Where it was last shown beside (global coordinates).
+  const QRect& anchor() const { return anchor_; }
 
  signals:
   void closed();
@@ -33,6 +35,7 @@ class ToolSchemaPopover : public QFrame {
 
  private:
   QString toolName_;
+  QRect anchor_;
 };
 
 }  // namespace qd
