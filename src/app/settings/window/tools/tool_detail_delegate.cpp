@@ -100,7 +100,8 @@ ToolDetailDelegate::Geometry ToolDetailDelegate::geometry(const QRect& rect, con
   const int textLeft = g.toggle.right() + 1 + 12;
   const int textWidth = std::max(0, g.schema.left() - 12 - textLeft);
   const QString name = index.data(Qt::DisplayRole).toString();
-  const int nameWidth = std::min(textWidth, QFontMetrics(fonts.name).horizontalAdvance(name));
+  // (+2: eliding measures a little wider than the advance.)
+  const int nameWidth = std::min(textWidth, QFontMetrics(fonts.name).horizontalAdvance(name) + 2);
   g.name = QRect(textLeft, top, nameWidth, nameHeight);
   g.badges = QRect(textLeft + nameWidth + 6, top, std::max(0, textWidth - nameWidth - 6), nameHeight);
   const int lines = ItemPainting::wrappedLineCount(index.data(ToolDetailModel::DescriptionRole).toString(),
@@ -149,7 +150,8 @@ void ToolDetailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
                              sectionSymbol(index.data(ToolDetailModel::SectionRole).toInt()), secondary);
     x += iconSide + 6;
     painter->setFont(fonts.sectionTitle);
-    painter->setPen(palette.color(QPalette::Text));
+    // Headers are not selectable, which must not grey them out.
+    painter->setPen(palette.color(QPalette::Active, QPalette::Text));
     painter->drawText(QRect(x, option.rect.top(), titleMetrics.horizontalAdvance(title), option.rect.height()),
                       Qt::AlignVCenter, title);
     x += titleMetrics.horizontalAdvance(title) + 6;

@@ -40,6 +40,12 @@ ToolTreeView::ToolTreeView(QWidget* parent) : QTreeView(parent) {
   setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   setFocusPolicy(Qt::StrongFocus);
   setAccessibleName(tr("Tools"));
+  connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+    // Opened near the bottom: bring its operations into view, keeping the tool's row.
+    const int count = model()->rowCount(index);
+    if (count > 0) scrollTo(model()->index(count - 1, 0, index));
+    scrollTo(index);
+  });
 }
 
 void ToolTreeView::setDetailDelegate(ToolDetailDelegate* delegate) {

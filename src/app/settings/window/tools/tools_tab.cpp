@@ -168,7 +168,8 @@ QWidget* ToolsTab::buildPlaceholder() {
   auto* text = secondaryLabel(
       tr("Choose a tool category from the sidebar to view and configure individual tools."), 12, pane);
   text->setAlignment(Qt::AlignCenter);
-  text->setMaximumWidth(300);
+  // A fixed width, so the wrapped text gets the height it needs.
+  text->setFixedWidth(300);
   column->addWidget(symbol, 0, Qt::AlignHCenter);
   column->addWidget(title, 0, Qt::AlignHCenter);
   column->addWidget(text, 0, Qt::AlignHCenter);
