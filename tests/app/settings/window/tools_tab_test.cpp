@@ -45,12 +45,22 @@ TEST(ToolsTabTest, StartsUpWithoutACatalogThenSelectsTheFirstCategoryAndRepairsT
   fixture.waitForCatalog();
   EXPECT_EQ(fixture.admin.count("app_get_tool_catalog"), asked + 1);
 
+  // The application becoming active asks again.
+  QMetaObject::invokeMethod(qApp, "applicationStateChanged", Qt::DirectConnection,
+                            Q_ARG(Qt::ApplicationState, Qt::ApplicationActive));
+  fixture.waitForCatalog();
+  EXPECT_EQ(fixture.admin.count("app_get_tool_catalog"), asked + 2);
+
   fixture.feed({{"b_tool", "Beta"}, {"a_tool", "Alpha"}, {"c_tool", "Gamma"}});
   EXPECT_FALSE(tab.startingUp());
   EXPECT_FALSE(tab.showsPlaceholder());
   EXPECT_EQ(tab.selectedCategory(), "Alpha");
   EXPECT_EQ(tab.sidebar()->currentIndex().data().toString(), "Alpha");
   EXPECT_EQ(fixture.detail().category(), "Alpha");
+  // The checkboxes have no visible label of their own: the rows name them.
+  EXPECT_EQ(tab.sidebar()->currentIndex().data(Qt::AccessibleTextRole).toString(), "Alpha");
+  EXPECT_EQ(fixture.toolRow("a_tool").data(Qt::AccessibleTextRole).toString(), "a_tool");
+  EXPECT_TRUE(fixture.toolRow("a_tool").data(Qt::AccessibleDescriptionRole).toString().contains("View MCP tool schema"));
 
   tab.selectCategory("Gamma");
   tab.selectCategory("Nowhere");  // unknown: nothing changes
