@@ -137,53 +137,41 @@ TEST(ToolDetailTest, DescriptionsPreferTinderboxLiveHelpOnlyWhenItHasText) {
             "Get bridge health, uptime, connection state, and queue metrics.");
 }
 
-// The texts of the popup's labels, in order.
-QStringList popoverTexts(ToolSchemaPopover& popover) {
-  QStringList texts;
-  for (QLabel* label : popover.findChildren<QLabel*>()) {
-    if (!label->text().isEmpty()) texts << label->text();
+struct PopoverCase {
+  std::string tool;
+  QStringList shown;
+  QStringList absent;
+};
+
+// Opens the popup of each case over the fetcher as it stands and checks its labels.
+void expectPopovers(const std::vector<PopoverCase>& cases, const ToolMetadataFetcher& fetcher, const QString& status) {
+  for (const PopoverCase& c : cases) {
+    ToolSchemaPopover popover(QString::fromStdString(c.tool), fetcher);
+    QStringList texts;
+    for (QLabel* label : popover.findChildren<QLabel*>()) texts << label->text();
+    for (const QString& text : c.shown) EXPECT_TRUE(texts.contains(text)) << c.tool << ": " << text.toStdString();
+    for (const QString& text : c.absent) EXPECT_FALSE(texts.contains(text)) << c.tool << ": " << text.toStdString();
+    EXPECT_EQ(popover.findChild<QWidget*>("schemaStatus")->toolTip(), status) << c.tool;
+    EXPECT_EQ(popover.size(), ToolSchemaPopover::popoverSize);
   }
-  return texts;
 }
 
 TEST(ToolDetailTest, SchemaPopoverShowsBuiltInOrLiveSchemas) {
   test::ToolsFixture fixture;
   fixture.open();
-  struct Case {
-    std::string tool;
-    QStringList expected;
-    QStringList absent;
-  };
-  const std::vector<Case> staticCases{
-      {"notify", {"notify", "Static", "agents", "required", "string", "data", "object", "Message data payload"},
-       {"READ-ONLY", "WRITE", "No parameters"}},
-      {"mail", {"operation", "Operation type (search, list, create, etc.)"}, {"No parameters"}},
-      {"health_check", {"No parameters"}, {"required"}},
-      {"bookends", {"No parameters"}, {}},
-  };
-  for (const Case& c : staticCases) {
-    ToolSchemaPopover popover(QString::fromStdString(c.tool), fixture.fetcher);
-    const QStringList texts = popoverTexts(popover);
-    for (const QString& text : c.expected) EXPECT_TRUE(texts.contains(text)) << c.tool << ": " << text.toStdString();
-    for (const QString& text : c.absent) EXPECT_FALSE(texts.contains(text)) << c.tool << ": " << text.toStdString();
-    EXPECT_EQ(popover.findChild<QWidget*>("schemaStatus")->toolTip(), "Using built-in schema (daemon not running)");
-    EXPECT_EQ(popover.size(), ToolSchemaPopover::popoverSize);
-  }
+  expectPopovers({{"notify", {"notify", "Static", "agents", "required", "string", "data", "object", "Message data payload"},
+                   {"READ-ONLY", "WRITE", "No parameters"}},
+                  {"mail", {"operation", "Operation type (search, list, create, etc.)"}, {"No parameters"}},
+                  {"health_check", {"No parameters"}, {"required"}},
+                  {"bookends", {"No parameters"}, {}}},
+                 fixture.fetcher, "Using built-in schema (daemon not running)");
 
   fixture.feed({{"notify", "Router Core", "write", false, {}, "live notify"},
                 {"health_check", "Router Core", "read", true, {}, "", std::nullopt,
                  Json::array({{{"name", "verbose"}, {"type", "boolean"}, {"description", ""}, {"required", false}}})}});
-  const std::vector<Case> liveCases{
-      {"notify", {"Live", "WRITE", "No parameters", "live notify"}, {"agents", "Static"}},
-      {"health_check", {"Live", "READ-ONLY", "verbose", "boolean"}, {"No parameters", "required"}},
-  };
-  for (const Case& c : liveCases) {
-    ToolSchemaPopover popover(QString::fromStdString(c.tool), fixture.fetcher);
-    const QStringList texts = popoverTexts(popover);
-    for (const QString& text : c.expected) EXPECT_TRUE(texts.contains(text)) << c.tool << ": " << text.toStdString();
-    for (const QString& text : c.absent) EXPECT_FALSE(texts.contains(text)) << c.tool << ": " << text.toStdString();
-    EXPECT_EQ(popover.findChild<QWidget*>("schemaStatus")->toolTip(), "Schema loaded from running daemon");
-  }
+  expectPopovers({{"notify", {"Live", "WRITE", "No parameters", "live notify"}, {"agents", "Static"}},
+                  {"health_check", {"Live", "READ-ONLY", "verbose", "boolean", ""}, {"No parameters", "required"}}},
+                 fixture.fetcher, "Schema loaded from running daemon");
 }
 
 TEST(ToolDetailTest, EnterOpensThePopoverBesideTheRowAndEscapeReturnsFocus) {

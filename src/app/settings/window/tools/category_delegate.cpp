@@ -6,7 +6,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QToolTip>
 
 #include "app/settings/window/tools/category_list_model.h"
 #include "app/settings/window/tools/item_painting.h"
@@ -28,8 +27,10 @@ struct Fonts {
   QFont description;
 };
 
-Fonts fontsFor(const QFont& base) {
-  return {base, ItemPainting::sized(base, 10), ItemPainting::sized(base, 10)};
+const Fonts& fontsFor(const QFont& base) {
+  return ItemPainting::perBaseFont(base, [](const QFont& font) {
+    return Fonts{font, ItemPainting::sized(font, 10), ItemPainting::sized(font, 10)};
+  });
 }
 
 struct BadgeSpec {
@@ -57,7 +58,7 @@ int rowWidth(const QStyleOptionViewItem& option) {
 
 CategoryDelegate::Geometry CategoryDelegate::geometry(const QStyleOptionViewItem& option,
                                                       const QModelIndex& index) const {
-  const Fonts fonts = fontsFor(option.font);
+  const Fonts& fonts = fontsFor(option.font);
   const int width = rowWidth(option);
   const QRect rect(option.rect.topLeft(), QSize(width, option.rect.height()));
   const int side = ItemPainting::checkBoxSide(option.widget);
@@ -107,7 +108,7 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   QStyle* style = widget ? widget->style() : QApplication::style();
   style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
-  const Fonts fonts = fontsFor(option.font);
+  const Fonts& fonts = fontsFor(option.font);
   const Geometry g = geometry(option, index);
   const bool selected = option.state & QStyle::State_Selected;
   const QPalette& palette = option.palette;
@@ -127,7 +128,7 @@ void CategoryDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
   if (!g.badges.isNull()) {
     int x = g.badges.left();
-    const int iconSide = QFontMetrics(ItemPainting::sized(option.font, 9)).height();
+    const int iconSide = QFontMetrics(fonts.badge).height() - 2;
     painter->setFont(fonts.badge);
     for (const BadgeSpec& spec : badgeSpecs) {
       const int count = index.data(spec.role).toInt();
@@ -188,13 +189,7 @@ bool CategoryDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, con
   QString text;
   if (g.checkBox.contains(event->pos())) text = index.data(Qt::ToolTipRole).toString();
   if (g.warning.contains(event->pos())) text = tr("Some tools require additional apps");
-  if (text.isEmpty()) {
-    QToolTip::hideText();
-    event->ignore();
-    return false;
-  }
-  QToolTip::showText(event->globalPos(), text, view);
-  return true;
+  return ItemPainting::showToolTip(event, view, text);
 }
 
 }  // namespace qd

@@ -35,6 +35,19 @@ void CategoryListModel::refresh() {
   }
 }
 
+void CategoryListModel::refreshSummaries() {
+  const bool editable = model_.settingsLoaded();
+  const bool editableChanged = editable != editable_;
+  editable_ = editable;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    const ToolLibrary::CategorySummary summary = ToolLibrary::summarize(model_, rows_[i].tools);
+    if (summary == rows_[i].summary && !editableChanged) continue;
+    rows_[i].summary = summary;
+    const QModelIndex at = index(static_cast<int>(i));
+    emit dataChanged(at, at);
+  }
+}
+
 int CategoryListModel::rowOf(const QString& category) const {
   const std::string name = category.toStdString();
   for (std::size_t i = 0; i < rows_.size(); ++i) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The Tools tab's sidebar rows: one per category of the settings model's grouping, in its
-// order. refresh() re-reads the grouping and the settings: it resets the rows only when
+// order. refresh() re-reads the grouping (a new catalog) and the settings: it resets the rows only when
 // the category names changed, and otherwise announces dataChanged for the rows whose
 // summary or tools changed, so the selection and scroll position survive a settings
 // change. The check state is the category checkbox; setting it switches the category's
@@ -33,6 +33,9 @@ class CategoryListModel : public QAbstractListModel {
   explicit CategoryListModel(ToolSettingsViewModel& model, QObject* parent = nullptr);
 
   void refresh();
+  // Follows a settings change: the summaries of the rows as they are, without grouping
+  // the catalog again (only a new catalog changes the grouping).
+  void refreshSummaries();
   // Flips a category's checkbox from the settings as they stand (not from the row, which
   // follows them one event-loop turn later).
   void toggle(const QModelIndex& index);

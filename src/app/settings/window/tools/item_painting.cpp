@@ -9,6 +9,8 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTextLayout>
+#include <QToolTip>
+#include <QHelpEvent>
 #include <QWidget>
 
 #include <algorithm>
@@ -207,6 +209,16 @@ void drawWrapped(QPainter& painter, const QRect& rect, const QString& text, cons
     }
   }
   painter.restore();
+}
+
+bool showToolTip(QHelpEvent* event, QWidget* view, const QString& text) {
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+    return false;
+  }
+  QToolTip::showText(event->globalPos(), text, view);
+  return true;
 }
 
 }  // namespace qd::ItemPainting

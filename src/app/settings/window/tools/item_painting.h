@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QString>
 
+class QHelpEvent;
 class QPainter;
 class QPalette;
 class QWidget;
@@ -32,6 +33,23 @@ void drawSymbol(QPainter& painter, const QRect& square, Symbol symbol, const QCo
 // A font of the base's family sized relative to a 13-point body text (the sizes the tab's
 // design names), so the design's proportions follow the desktop's font size.
 QFont sized(const QFont& base, qreal designSize, bool monospace = false);
+
+// The value made from the base font, made again only when the font changes: delegates ask
+// for their fonts at every paint and size hint, and the system's fixed font is a platform
+// query. One cache per `make` (each lambda is its own type).
+template <typename Make>
+const auto& perBaseFont(const QFont& base, Make make) {
+  using Value = decltype(make(base));
+  static QFont key;
+  static Value value;
+  static bool made = false;
+  if (!made || !(base == key)) {
+    value = make(base);
+    key = base;
+    made = true;
+  }
+  return value;
+}
 
 // A badge at the top-left corner: text on a rounded ground. Answers its width.
 struct Badge {
@@ -57,5 +75,8 @@ int checkBoxSide(const QWidget* widget);
 int wrappedLineCount(const QString& text, const QFont& font, int width, int maxLines);
 // Draws the text wrapped into at most maxLines lines from the rect's top, the last elided.
 void drawWrapped(QPainter& painter, const QRect& rect, const QString& text, const QFont& font, int maxLines);
+
+// Shows the tooltip of a part of a row, or hides any when the part has none (empty text).
+bool showToolTip(QHelpEvent* event, QWidget* view, const QString& text);
 
 }  // namespace qd::ItemPainting

@@ -5,7 +5,6 @@
 #include <QHelpEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QToolTip>
 #include <QTreeView>
 
 #include "app/settings/window/tools/item_painting.h"
@@ -34,11 +33,13 @@ struct Fonts {
   QFont sectionTitle;
 };
 
-Fonts fontsFor(const QFont& base) {
-  QFont badge = ItemPainting::sized(base, 9, true);
-  badge.setWeight(QFont::Medium);
-  return {ItemPainting::sized(base, 13, true), ItemPainting::sized(base, 11), badge, ItemPainting::sized(base, 11, true),
-          ItemPainting::sized(base, 12)};
+const Fonts& fontsFor(const QFont& base) {
+  return ItemPainting::perBaseFont(base, [](const QFont& font) {
+    QFont badge = ItemPainting::sized(font, 9, true);
+    badge.setWeight(QFont::Medium);
+    return Fonts{ItemPainting::sized(font, 13, true), ItemPainting::sized(font, 11), badge,
+                 ItemPainting::sized(font, 11, true), ItemPainting::sized(font, 12)};
+  });
 }
 
 Symbol sectionSymbol(int section) {
@@ -74,7 +75,7 @@ bool isLastChild(const QModelIndex& index) {
 
 ToolDetailDelegate::Geometry ToolDetailDelegate::geometry(const QRect& rect, const QModelIndex& index,
                                                           const QWidget* widget) const {
-  const Fonts fonts = fontsFor(widget ? widget->font() : QApplication::font());
+  const Fonts& fonts = fontsFor(widget ? widget->font() : QApplication::font());
   Geometry g;
   const Kind kind = ToolDetailModel::kindOf(index);
   if (kind == Kind::section) return g;
@@ -112,7 +113,7 @@ ToolDetailDelegate::Geometry ToolDetailDelegate::geometry(const QRect& rect, con
 }
 
 QSize ToolDetailDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-  const Fonts fonts = fontsFor(option.widget ? option.widget->font() : option.font);
+  const Fonts& fonts = fontsFor(option.widget ? option.widget->font() : option.font);
   switch (ToolDetailModel::kindOf(index)) {
     case Kind::section:
       return {rowWidth_, QFontMetrics(fonts.sectionTitle).height() + 12};
@@ -131,7 +132,7 @@ QSize ToolDetailDelegate::sizeHint(const QStyleOptionViewItem& option, const QMo
 
 void ToolDetailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   const QWidget* widget = option.widget;
-  const Fonts fonts = fontsFor(widget ? widget->font() : option.font);
+  const Fonts& fonts = fontsFor(widget ? widget->font() : option.font);
   const QPalette& palette = option.palette;
   const QColor secondary = ItemPainting::secondaryText(palette);
   const Kind kind = ToolDetailModel::kindOf(index);
@@ -269,13 +270,7 @@ bool ToolDetailDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, c
   } else if (g.secondLine.contains(event->pos())) {
     text = index.data(Qt::ToolTipRole).toString();
   }
-  if (text.isEmpty()) {
-    QToolTip::hideText();
-    event->ignore();
-    return false;
-  }
-  QToolTip::showText(event->globalPos(), text, view);
-  return true;
+  return ItemPainting::showToolTip(event, view, text);
 }
 
 }  // namespace qd

@@ -215,8 +215,7 @@ void ToolsTab::scheduleRefresh() {
 
 void ToolsTab::refreshSettings() {
   refreshPending_ = false;
-  categories_->refresh();
-  showSelection();
+  categories_->refreshSummaries();
   detail_->refresh();
   updateHeader();
 }
