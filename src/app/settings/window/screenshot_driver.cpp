@@ -285,6 +285,8 @@ int main(int argc, char** argv) {
     driver.shot("tools-tool-expanded");
     Driver::press(detail, Qt::Key_Return);
     driver.shot("tools-popover-open");
+    // The popup opens beside the schema button, so it may reach past the window.
+    if (QWidget* popup = QApplication::activePopupWidget()) driver.shot("tools-popover-content", popup);
     if (QWidget* popup = QApplication::activePopupWidget()) Driver::press(popup, Qt::Key_Escape);
   } else {
     std::printf("skipped: the Tools tab shows no tool list, so no expanded tool and no popover\n");
