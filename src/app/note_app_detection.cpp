@@ -65,6 +65,7 @@ std::vector<RunningProcess> runningProcessesOfThisUser() {
     struct stat info {};
     if (::stat(it->path().c_str(), &info) != 0 || info.st_uid != uid) continue;
     RunningProcess process;
+    process.pid = std::stoi(pid);
     std::error_code linkError;
     process.executable = std::filesystem::read_symlink(it->path() / "exe", linkError);
     if (linkError) process.executable.clear();

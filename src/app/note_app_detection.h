@@ -16,6 +16,7 @@
 namespace qd {
 
 struct RunningProcess {
+  int pid = 0;
   std::filesystem::path executable;  // /proc/<pid>/exe; empty when unreadable
   std::string name;
 };
