@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "app/note_app_detection.h"
+#include "app/settings/admin_call.h"
 #include "app/tray/updater.h"
 
 namespace qd {
@@ -13,10 +14,8 @@ namespace qd {
 TrayApplication::TrayApplication(AppContext context, Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
   AppDelegate::Hooks hooks = options_.hooks;
-  hooks.preStop = [this, outer = hooks.preStop] {
-    if (outer) outer();
-    runPreStopHooks();
-  };
+  outerPreStop_ = std::move(hooks.preStop);
+  hooks.preStop = [this] { runPreStopHooks(); };
   HealthMonitor::Options& monitor = hooks.monitorOptions;
   if (!monitor.isTinderboxRunning) {
     monitor.isTinderboxRunning = [own = TinderboxControl::ownExecutablesOf(context)] { return isNoteAppRunning(own); };
@@ -42,6 +41,7 @@ TrayApplication::~TrayApplication() {
 }
 
 void TrayApplication::runPreStopHooks() {
+  if (outerPreStop_) outerPreStop_();
   for (const auto& hook : preStopHooks_) hook();
 }
 
@@ -65,6 +65,7 @@ void TrayApplication::applicationDidFinishLaunching() {
   settings.root.installer.environment = context.environment;
   settings.root.installer.appFolder = context.binFolder;
   settings.model.environment = context.environment;
+  if (!settings.model.adminCall) settings.model.adminCall = adminCallFor(context);
   if (!settings.emailDiagnostics) settings.emailDiagnostics = [this] { diagnostics_->emailDiagnostics(); };
   settings_ = std::make_unique<SettingsWindowController>(*monitor, std::move(settings));
 

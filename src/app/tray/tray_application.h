@@ -57,6 +57,8 @@ class TrayApplication : public QObject {
   void runPreStopHooks();
 
   Options options_;
+  // The delegate's own hook first, then those registered since (the settings window's).
+  std::function<void()> outerPreStop_;
   std::vector<std::function<void()>> preStopHooks_;
   std::unique_ptr<AppDelegate> delegate_;
   std::unique_ptr<TinderboxControl> tinderbox_;
