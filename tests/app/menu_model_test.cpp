@@ -74,8 +74,8 @@ TEST(MenuModelTest, FollowsThePublishedState) {
        std::nullopt, T::secondary,
        {I::settings, I::separator, I::restartTinderbox, I::quitTinderbox, I::separator, I::quit}},
       // The icon and subtitle tell the refusal; title, dot and items follow the live daemon.
-      {"auth rejected while alive", authWhileAlive, C::red, C::green, "Dorarov Running", T::primary, std::nullopt,
-       T::secondary, {I::settings, I::separator, I::restartTinderbox, I::quitTinderbox, I::separator, I::quit}},
+      {"auth rejected while alive", authWhileAlive, C::red, C::green, "Dorarov Running", T::primary,
+       "0 external clients", T::secondary, {I::settings, I::separator, I::restartTinderbox, I::quitTinderbox, I::separator, I::quit}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
