@@ -4,7 +4,8 @@
 # app is the fixture MCP server, in a temporary HOME. Clicks the icon and saves PNGs in
 # <dir>: the running menu, the note app quit and opened again (its server gets a new pid),
 # the stopped menu after the daemon is killed, the diagnostics confirmation (sent to a
-# recording xdg-email), and the settings window opened while the service is stopped.
+# recording xdg-email), the settings window opened while the service is stopped, and the
+# updates alert of its "Check Now".
 # Then quits from the menu, and runs the application once more offscreen (no tray) until
 # SIGTERM. Exit status 0 when every step held; each failed step prints "FAILED: ...".
 # Needs a built tree (QD_BUILD_DIR, default build/test) and xvfb-run, trayer, xdotool and
@@ -70,9 +71,24 @@ icon_is() {  # green, yellow, gray, orange, red
     orange) [[ "$hex" == "#FF9500" ]] ;; red) [[ "$hex" == "#FF3B30" ]] ;; *) return 1 ;;
   esac
 }
+# Whether the menu shows: the black root is covered just below and left of the icon.
+menu_shows() {
+  local xy hex
+  xy="$(icon_xy)" || return 1
+  hex="$(import -window root -crop "1x1+$((${xy% *} - 60))+$((${xy#* } + 40))" -depth 8 txt:- 2>/dev/null |
+    grep -o '#[0-9A-F]\{6\}' | head -1)"
+  [[ -n "$hex" && "$hex" != "#000000" ]]
+}
+# Clicks the icon until the menu shows (the first click may only give the focus).
 open_menu() {
-  local xy
-  xy="$(icon_xy)" && xdotool mousemove ${xy% *} ${xy#* } click 1 && sleep 1
+  local xy attempt
+  xy="$(icon_xy)" || return 1
+  for attempt in 1 2 3; do
+    xdotool mousemove ${xy% *} ${xy#* } click 1
+    wait_for 3 menu_shows && return 0
+  done
+  fail "the menu did not open"
+  return 1
 }
 close_menu() { xdotool key Escape; sleep 0.5; }
 # Picks a menu item by moving down from the top (the header is not selectable).
@@ -140,7 +156,16 @@ if wait_for 30 visible_window "^Settings$"; then
   w="$(xdotool search --onlyvisible --name '^Settings$' | head -1)"
   eval "$(xdotool getwindowgeometry --shell "$w")"
   [[ "$WIDTH" == 700 && "$HEIGHT" == 640 ]] || fail "the settings window is ${WIDTH}x${HEIGHT}, not 700x640"
-  xdotool key --window "$w" ctrl+w
+  # "Check Now" sits at the same place in every 700x640 window: the updates alert.
+  xdotool mousemove --window "$w" 624 113 click 1
+  if wait_for 15 visible_window "Software Updates"; then
+    sleep 1
+    shot 06-updates
+    xdotool key Return
+  else
+    fail "Check Now did not show the updates alert"
+  fi
+  xdotool key ctrl+w
 else
   fail "the settings window did not show"
 fi

@@ -113,8 +113,12 @@ void TrayMenu::rebuild() {
   icon_->setToolTip(QString::fromStdString("Quarvel Dorarov: " + model.title));
 
   menu_->clear();
-  QAction* title = menu_->addAction(QIcon(paintDot(model.dotColor, 16, false)),
-                                    QString::fromStdString(model.title + (model.busy ? " …" : "")));
+  // The same pixmap for the disabled mode, or the style would grey the dot out.
+  const QPixmap dot = paintDot(model.dotColor, 16, false);
+  QIcon dotIcon;
+  dotIcon.addPixmap(dot, QIcon::Normal);
+  dotIcon.addPixmap(dot, QIcon::Disabled);
+  QAction* title = menu_->addAction(dotIcon, QString::fromStdString(model.title + (model.busy ? " …" : "")));
   title->setEnabled(false);
   title->setObjectName("statusTitle");
   if (model.secondLine) {
