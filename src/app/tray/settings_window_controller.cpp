@@ -29,6 +29,11 @@ SettingsWindowController::SettingsWindowController(HealthMonitor& monitor, Optio
   }
   if (!options_.root.checkForUpdates) options_.root.checkForUpdates = [] { Updater::shared().checkForUpdates(); };
   model_ = std::make_unique<ToolSettingsViewModel>(std::move(model));
+  // The window may show while the daemon is still coming up, before it answers; its
+  // settings are read again once the daemon is seen alive.
+  connect(&monitor_, &HealthMonitor::daemonAliveChanged, this, [this] {
+    if (monitor_.daemonAlive() && window_ && window_->isVisible()) model_->reload();
+  });
 }
 
 SettingsWindowController::~SettingsWindowController() = default;

@@ -5,7 +5,8 @@
 // starts the service and checks 12 times, 0.5 s apart, before showing it, or says
 // "Service Unavailable". The window (700x640, "Settings") is created on first showing and
 // only hidden on close; each showing centres it, raises it and activates it. The settings
-// model is created with the controller and lives as long as the application.
+// model is created with the controller and lives as long as the application; while the
+// window shows without settings, they are read again when the daemon is seen alive.
 
 #include <QObject>
 

@@ -14,7 +14,8 @@ class SettingsWindowControllerTest : public ::testing::Test {
     fixture_.makeMonitor();
     SettingsWindowController::Options options;
     options.schedule = scheduler_.seam();
-    options.model.adminCall = [](const std::string&, const std::optional<Json>&) -> Json {
+    options.model.adminCall = [this](const std::string& method, const std::optional<Json>&) -> Json {
+      if (method == "app_get_settings") ++settingsReads_;
       throw DaemonAdminAPIError::timedOut();
     };
     options.model.loadCatalog = false;
@@ -40,6 +41,7 @@ class SettingsWindowControllerTest : public ::testing::Test {
   test::TrayFixture fixture_;
   test::ManualScheduler scheduler_;
   std::unique_ptr<SettingsWindowController> controller_;
+  std::atomic<int> settingsReads_{0};
   int unavailableAlerts_ = 0;
   int diagnostics_ = 0;
   bool answerEmail_ = true;
@@ -105,6 +107,18 @@ TEST_F(SettingsWindowControllerTest, StoppedServiceThatComesUpShowsTheWindow) {
   EXPECT_FALSE(controller_->settingsLaunchInFlight());
   EXPECT_TRUE(scheduler_.pending.empty());
   EXPECT_EQ(unavailableAlerts_, 0);
+}
+
+// Shown while the daemon still came up: the settings are read again once it is alive.
+TEST_F(SettingsWindowControllerTest, SettingsAreReadAgainWhenTheDaemonComesUp) {
+  fixture_.services.running = true;
+  controller_->showSettingsWindow();
+  auto& model = controller_->viewModel();
+  ASSERT_TRUE(test::processEventsUntil([&] { return !model.requestInFlight() && settingsReads_ >= 1; }));
+  const int before = settingsReads_;
+  fixture_.daemonUp = true;
+  ASSERT_TRUE(fixture_.check());
+  EXPECT_TRUE(test::processEventsUntil([&] { return settingsReads_ > before; }));
 }
 
 }  // namespace
