@@ -18,6 +18,9 @@ TinderboxControl::TinderboxControl(const AppContext& context, HealthMonitor& mon
       QTimer::singleShot(delay, this, std::move(block));
     };
   }
+  if (!options_.isTinderboxRunning) {
+    options_.isTinderboxRunning = [own = ownExecutablesOf(context_)] { return isNoteAppRunning(own); };
+  }
   worker_ = std::thread([this] { workerLoop(); });
 }
 
@@ -71,9 +74,8 @@ void TinderboxControl::workerLoop() {
 }
 
 void TinderboxControl::startTinderbox() {
-  const auto own = ownExecutablesOf(context_);
-  enqueue([this, own] {
-    if (isNoteAppRunning(own)) {
+  enqueue([this] {
+    if (options_.isTinderboxRunning()) {
       QMetaObject::invokeMethod(this, [this] { monitor_.checkHealth(); }, Qt::QueuedConnection);
       return;
     }

@@ -37,6 +37,8 @@ class TinderboxControl : public QObject {
     HealthMonitor::Scheduler schedule;
     std::chrono::milliseconds runLimit = daemonHelperRunLimit;
     std::chrono::milliseconds retryPause{350};
+    // Whether a note app runs (worker thread). Default: this user's processes in /proc.
+    std::function<bool()> isTinderboxRunning;
   };
 
   static constexpr std::chrono::milliseconds launchPollInterval{750};

@@ -59,6 +59,7 @@ class TinderboxControlTest : public ::testing::Test {
       delays_.push_back(delay);
     };
     controlOptions.runLimit = std::chrono::seconds(2);
+    controlOptions.isTinderboxRunning = [this] { return noteAppRunning_.load(); };
     control_ = std::make_unique<TinderboxControl>(*context_, *monitor_, controlOptions);
   }
 
@@ -146,6 +147,44 @@ TEST_F(TinderboxControlTest, MissingDaemonIsReported) {
   EXPECT_FALSE(runHelper(TinderboxControl::stopArgument, TinderboxControl::quitFailureTitle));
   ASSERT_EQ(alerts_.alerts.size(), 1u);
   EXPECT_EQ(alerts_.alerts[0].informativeText, "Daemon helper not found in installation.");
+}
+
+// "Open Tinderbox": nothing but a health check while a note app runs; otherwise the daemon
+// starts the server, and the checks follow 0.75 s apart until it shows (at most 10).
+TEST_F(TinderboxControlTest, OpenTinderbox) {
+  make();
+  scriptDaemon("exit 0\n");
+  noteAppRunning_ = true;
+  control_->startTinderbox();
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(calls().empty());
+  EXPECT_TRUE(delays_.empty());
+
+  noteAppRunning_ = false;
+  std::vector<std::function<void()>> polls;
+  control_.reset();
+  TinderboxControl::Options options;
+  options.isTinderboxRunning = [] { return false; };
+  options.schedule = [&](std::chrono::milliseconds delay, std::function<void()> block) {
+    delays_.push_back(delay);
+    if (delay == TinderboxControl::launchPollInterval) polls.push_back(std::move(block));
+  };
+  control_ = std::make_unique<TinderboxControl>(*context_, *monitor_, options);
+  std::optional<bool> outcome;
+  QObject::connect(control_.get(), &TinderboxControl::helperRunFinished, [&](bool ok) { outcome = ok; });
+  control_->startTinderbox();
+  ASSERT_TRUE(test::processEventsUntil([&] { return outcome.has_value(); }));
+  EXPECT_EQ(calls(), std::vector<std::string>{"--start-tinderbox"});
+  std::size_t ran = 0;
+  while (!polls.empty()) {  // each schedules the next
+    auto next = std::move(polls.front());
+    polls.erase(polls.begin());
+    next();
+    ++ran;
+  }
+  EXPECT_EQ(ran, 10u);
+  EXPECT_EQ(delays_.front(), std::chrono::milliseconds(2000));
+  EXPECT_TRUE(alerts_.alerts.empty());
 }
 
 // The automatic launch happens once per run, only when the daemon has a server to run and
