@@ -94,8 +94,8 @@ bool askServiceUnavailableWithMessageBox() {
                   SettingsWindowController::unavailableTitle);
   box.setInformativeText(SettingsWindowController::unavailableText);
   QPushButton* email = box.addButton("Email Diagnostics", QMessageBox::AcceptRole);
-  QPushButton* ok = box.addButton("OK", QMessageBox::RejectRole);
-  box.setDefaultButton(ok);
+  box.addButton("OK", QMessageBox::RejectRole);
+  box.setDefaultButton(email);
   box.exec();
   return box.clickedButton() == email;
 }

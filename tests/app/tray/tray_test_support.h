@@ -1,6 +1,6 @@
 #pragma once
 
-// The tray tests' fixture: one QApplication on the offscreen platform, a temporary
+// The tray tests' fixture: the settings window tests' QApplication (offscreen), a temporary
 // installation and HOME, a service manager whose state the test sets and whose runs it
 // records, a health monitor whose checks answer what the test says, and a scheduler the
 // test steps by hand.
@@ -18,34 +18,10 @@
 
 #include "app/app_test_support.h"
 #include "app/health_monitor.h"
+#include "app/settings/window/window_test_support.h"
 #include "daemon/admin/daemon_admin_api.h"
 
 namespace qd::test {
-
-class TrayApplicationEnvironment : public ::testing::Environment {
- public:
-  static QApplication& get() {
-    static int argc = 1;
-    static char name[] = "tray_tests";
-    static char* argv[] = {name, nullptr};
-    if (instance_ == nullptr) {
-      ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-      instance_ = new QApplication(argc, argv);
-      QApplication::setQuitOnLastWindowClosed(false);
-    }
-    return *instance_;
-  }
-  // Destroyed before the exit handlers (Qt Gui's clean-up crashes among them).
-  void TearDown() override {
-    delete instance_;
-    instance_ = nullptr;
-  }
-
- private:
-  static inline QApplication* instance_ = nullptr;
-};
-inline ::testing::Environment* const trayApplicationEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TrayApplicationEnvironment);
 
 class RecordingServices final : public ServiceManager {
  public:
@@ -103,7 +79,7 @@ struct TrayFixture {
 
   // `fakesOnlyOnPath`: PATH holds only the fakes' folder (no system programs).
   explicit TrayFixture(platform::Environment extra = {}, bool fakesOnlyOnPath = false) {
-    TrayApplicationEnvironment::get();
+    widgetApplication();
     platform::Environment env = tree.environment();
     for (const auto& [key, value] : extra.values()) env.set(key, value);
     if (fakesOnlyOnPath) env.set("PATH", tree.fakes.string());
