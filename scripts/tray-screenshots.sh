@@ -151,7 +151,9 @@ fi
 step "Settings... with the service stopped: it starts and the window shows"
 pick 1
 if wait_for 30 visible_window "^Settings$"; then
-  sleep 2
+  # The window may show before the daemon answers; it reads the settings once the
+  # application sees the daemon alive.
+  sleep 6
   shot 05-settings
   w="$(xdotool search --onlyvisible --name '^Settings$' | head -1)"
   eval "$(xdotool getwindowgeometry --shell "$w")"
