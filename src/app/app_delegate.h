@@ -49,6 +49,7 @@ class AppDelegate : public QObject {
   // None until launch step 2.
   HealthMonitor* healthMonitor() const { return healthMonitor_.get(); }
   AppInstaller* installer() const { return installer_.get(); }
+  ServiceManager* serviceManager() const { return services_.get(); }
   const AppContext& context() const { return context_; }
 
  signals:
