@@ -3,11 +3,12 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include "app/settings/window/tools/item_painting.h"
 
 namespace qd {
 namespace {
@@ -38,17 +39,6 @@ class MiddleElidedLabel : public QLabel {
  private:
   QString full_;
 };
-
-QPixmap statusDot(const QColor& color) {
-  QPixmap pixmap(8, 8);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(color);
-  painter.drawEllipse(0, 0, 8, 8);
-  return pixmap;
-}
 
 }  // namespace
 
@@ -127,7 +117,7 @@ void ClientsTab::buildRow(Row& row, QWidget* list) {
 }
 
 void ClientsTab::showRow(Row& row) {
-  row.dot->setPixmap(statusDot(row.installed ? QColor(0x34, 0xc7, 0x59) : palette().color(QPalette::Mid)));
+  row.dot->setPixmap(ItemPainting::dotPixmap(row.installed ? QColor(0x34, 0xc7, 0x59) : palette().color(QPalette::Mid), 8));
   row.dot->setAccessibleName(row.installed ? tr("Installed") : tr("Not installed"));
   row.button->setText(row.installed ? tr("Remove") : tr("Install"));
   row.button->setDefault(false);

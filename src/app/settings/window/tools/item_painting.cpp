@@ -17,6 +17,17 @@
 
 namespace qd::ItemPainting {
 
+QPixmap dotPixmap(const QColor& colour, int side) {
+  QPixmap pixmap(side, side);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(colour);
+  painter.drawEllipse(0, 0, side, side);
+  return pixmap;
+}
+
 QColor secondaryText(const QPalette& palette) { return palette.color(QPalette::PlaceholderText); }
 QColor orange() { return QColor(230, 126, 0); }
 QColor blue() { return QColor(0, 110, 230); }

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QFont>
 #include <QIcon>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
 
@@ -22,6 +23,9 @@ QColor secondaryText(const QPalette& palette);
 QColor orange();
 QColor blue();
 QColor green();
+
+// A filled circle `side` pixels wide on a transparent ground (status dots).
+QPixmap dotPixmap(const QColor& colour, int side);
 
 enum class Symbol { readOnly, writeOnly, readWrite, categoryWarning, unavailable, schema, placeholder, hint };
 

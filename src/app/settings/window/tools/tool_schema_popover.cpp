@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollArea>
@@ -40,16 +39,8 @@ QLabel* badge(const QString& text, const QColor& colour, QWidget* parent, bool b
 }
 
 QLabel* statusDot(const QColor& colour, QWidget* parent) {
-  QPixmap pixmap(6, 6);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(colour);
-  painter.drawEllipse(0, 0, 6, 6);
-  painter.end();
   auto* label = new QLabel(parent);
-  label->setPixmap(pixmap);
+  label->setPixmap(ItemPainting::dotPixmap(colour, 6));
   return label;
 }
 
