@@ -1,7 +1,8 @@
 #include "app/widget_alerts.h"
 
 #include <QMessageBox>
-#include <QPushButton>
+
+#include "app/message_box_question.h"
 
 namespace qd {
 
@@ -13,15 +14,11 @@ void MessageBoxAlerts::present(const Alert& alert) {
 }
 
 bool askToInstallService() {
-  QMessageBox box(QMessageBox::Information, "Quarvel Dorarov", "Welcome to Quarvel Dorarov");
-  box.setInformativeText(
+  return askWithMessageBox(
+      QMessageBox::Information, "Quarvel Dorarov", "Welcome to Quarvel Dorarov",
       "This app requires a system service to be installed. Would you like to install it now?\n\n"
-      "This will create a per-user service that the app can start and stop on demand.");
-  QPushButton* install = box.addButton("Install", QMessageBox::AcceptRole);
-  box.addButton("Cancel", QMessageBox::RejectRole);
-  box.setDefaultButton(install);
-  box.exec();
-  return box.clickedButton() == install;
+      "This will create a per-user service that the app can start and stop on demand.",
+      "Install", "Cancel");
 }
 
 }  // namespace qd

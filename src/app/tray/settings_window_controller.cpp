@@ -3,10 +3,10 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
+#include "app/message_box_question.h"
 #include "app/tray/updater.h"
 
 namespace qd {
@@ -90,14 +90,9 @@ void SettingsWindowController::showDaemonUnavailableAlert() {
 }
 
 bool askServiceUnavailableWithMessageBox() {
-  QMessageBox box(QMessageBox::Warning, SettingsWindowController::unavailableTitle,
-                  SettingsWindowController::unavailableTitle);
-  box.setInformativeText(SettingsWindowController::unavailableText);
-  QPushButton* email = box.addButton("Email Diagnostics", QMessageBox::AcceptRole);
-  box.addButton("OK", QMessageBox::RejectRole);
-  box.setDefaultButton(email);
-  box.exec();
-  return box.clickedButton() == email;
+  return askWithMessageBox(QMessageBox::Warning, SettingsWindowController::unavailableTitle,
+                           SettingsWindowController::unavailableTitle, SettingsWindowController::unavailableText,
+                           "Email Diagnostics", "OK");
 }
 
 }  // namespace qd

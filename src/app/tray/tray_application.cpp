@@ -2,11 +2,11 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
 #include "app/note_app_detection.h"
 #include "app/settings/admin_call.h"
+#include "app/message_box_question.h"
 #include "app/tray/updater.h"
 
 namespace qd {
@@ -110,13 +110,8 @@ void TrayApplication::activate() {
 }
 
 bool confirmDiagnosticsWithMessageBox(const std::string& informativeText) {
-  QMessageBox box(QMessageBox::Information, Diagnostics::confirmTitle, Diagnostics::confirmTitle);
-  box.setInformativeText(QString::fromStdString(informativeText));
-  QPushButton* send = box.addButton("Send Email", QMessageBox::AcceptRole);
-  box.addButton("Cancel", QMessageBox::RejectRole);
-  box.setDefaultButton(send);
-  box.exec();
-  return box.clickedButton() == send;
+  return askWithMessageBox(QMessageBox::Information, Diagnostics::confirmTitle, Diagnostics::confirmTitle,
+                           QString::fromStdString(informativeText), "Send Email", "Cancel");
 }
 
 }  // namespace qd
