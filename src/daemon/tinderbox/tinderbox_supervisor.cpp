@@ -192,11 +192,13 @@ asio::awaitable<void> TinderboxSupervisor::shutdown() {
 }
 
 asio::awaitable<void> TinderboxSupervisor::restart(std::string reason) {
+  co_await attemptRestart(std::move(reason), RefusedAttempt::recorded);
+}
+
+asio::awaitable<void> TinderboxSupervisor::attemptRestart(std::string reason, RefusedAttempt refused) {
   if (isShuttingDown_) throw SupervisorError(SupervisorError::Kind::shuttingDown);
   Logger::warn(component, "Restarting Tinderbox", {{"reason", reason}});
-  restartHistory_.push_back(RestartRecord{settings_.clock->wallNow(), reason});
-  ++restartCount_;
-  checkRestartRateLimit();
+  recordRestartAttempt(std::move(reason), refused);
   // The health loop leaves the child alone until this restart ends.
   ++restartsUnderWay_;
   struct Done {
@@ -217,12 +219,20 @@ asio::awaitable<void> TinderboxSupervisor::restart(std::string reason) {
 
 asio::awaitable<void> TinderboxSupervisor::backOff(double seconds) { co_await settings_.sleep(seconds); }
 
-void TinderboxSupervisor::checkRestartRateLimit() {
-  const auto windowStart = settings_.clock->wallNow() - std::chrono::seconds(static_cast<int>(restartRateLimitWindow));
+void TinderboxSupervisor::recordRestartAttempt(std::string reason, RefusedAttempt refused) {
+  const auto now = settings_.clock->wallNow();
+  const auto windowStart = now - std::chrono::seconds(static_cast<int>(restartRateLimitWindow));
   std::erase_if(restartHistory_, [&](const RestartRecord& record) { return record.timestamp < windowStart; });
-  if (restartHistory_.size() <= static_cast<std::size_t>(maxRestartsInWindow)) return;
+  // The attempt itself counts: the sixth inside the window is refused.
+  const std::size_t attemptsInWindow = restartHistory_.size() + 1;
+  const bool allowed = attemptsInWindow <= static_cast<std::size_t>(maxRestartsInWindow);
+  if (allowed || refused == RefusedAttempt::recorded) {
+    restartHistory_.push_back(RestartRecord{now, std::move(reason)});
+    ++restartCount_;
+  }
+  if (allowed) return;
   Logger::error(component, "Restart rate limit exceeded",
-                {{"restarts", restartHistory_.size()},
+                {{"restarts", attemptsInWindow},
                  {"window", std::to_string(static_cast<int>(restartRateLimitWindow)) + "s"}});
   throw SupervisorError(SupervisorError::Kind::restartRateLimitExceeded);
 }
@@ -466,7 +476,9 @@ asio::awaitable<void> TinderboxSupervisor::restartAfterFailedCheck(std::string r
   const std::shared_ptr<MCPClient> before = client_;
   bool failed = false;
   try {
-    co_await restart(std::move(reason));
+    // The loop tries again every interval for as long as the child is down; were its
+    // refusals recorded, they would keep the window full and the app down for good.
+    co_await attemptRestart(std::move(reason), RefusedAttempt::dropped);
   } catch (...) {
     failed = true;
     Logger::error(component, "Failed to restart after health check failure",

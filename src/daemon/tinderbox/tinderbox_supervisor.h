@@ -91,7 +91,9 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   asio::awaitable<std::shared_ptr<MCPClient>> startAndMonitor();
   // Once: stops the health loop and the child, removes the PID file.
   asio::awaitable<void> shutdown();
-  // Throws shuttingDown, restartRateLimitExceeded, or the spawn's error.
+  // Throws shuttingDown, restartRateLimitExceeded, or the spawn's error. A refused attempt
+  // stays in the window and in the restart count, so a caller that keeps asking keeps the
+  // limit closed; the health loop's own refused attempts do not (it would never reopen).
   asio::awaitable<void> restart(std::string reason);
   // The running child's client, or a new child's; throws shuttingDown or the spawn's error.
   asio::awaitable<std::shared_ptr<MCPClient>> startTinderbox();
@@ -113,13 +115,17 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
 
  private:
   struct SpawnInFlight;
+  enum class RefusedAttempt { recorded, dropped };
 
   TinderboxSupervisor(asio::any_io_executor executor, SupervisorSettings settings);
 
   asio::awaitable<std::shared_ptr<MCPClient>> spawn();
   asio::awaitable<std::shared_ptr<MCPClient>> spawnOnce();
   asio::awaitable<void> disconnectCurrentTinderbox();
-  void checkRestartRateLimit();
+  asio::awaitable<void> attemptRestart(std::string reason, RefusedAttempt refused);
+  // Drops records older than the window, then records the attempt (a refused one only when
+  // asked to) and throws restartRateLimitExceeded when it would be the sixth in the window.
+  void recordRestartAttempt(std::string reason, RefusedAttempt refused);
   asio::awaitable<void> backOff(double seconds);
   asio::awaitable<void> restartAfterFailedCheck(std::string reason);
   bool childIsAlive() const;
