@@ -109,7 +109,7 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   TinderboxDaemon& operator=(const TinderboxDaemon&) = delete;
 
   // The start sequence. Fails with the error of the step that failed: another daemon
-  // (HealthError), an unreadable health file, a socket that cannot be bound.
+  // (HealthError), a socket that cannot be bound.
   asio::awaitable<void> start();
   // The shutdown sequence; does nothing unless running. Never fails.
   asio::awaitable<void> shutdown();

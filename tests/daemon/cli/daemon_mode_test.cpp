@@ -5,12 +5,16 @@
 
 #include <thread>
 
+#include "daemon/health/health_data.h"
+#include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json.h"
 #include "support/daemon_process.h"
 #include "support/temp_dir.h"
 
 namespace qd {
 namespace {
+
+namespace fs = std::filesystem;
 
 Json request(test::SocketLineClient& client, const std::string& line) {
   std::optional<std::string> reply = client.request(line);
@@ -101,6 +105,29 @@ TEST_F(DaemonModeTest, AKilledDaemonLeavesNothingThatStopsTheNextStart) {
   daemon_.signal(SIGINT);
   daemon_.signal(SIGTERM);
   EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+}
+
+TEST_F(DaemonModeTest, AHealthFileLeftByAnEarlierDaemonNeverBlocksTheStart) {
+  // After a reboot the recorded pid may be any process's (here this test's own, alive); a
+  // crash mid-write or a hand edit leaves a record that cannot be read.
+  HealthData reused;
+  reused.daemonPid = ::getpid();
+  const fs::path healthFile = daemon_.configuration().healthFilePath();
+  for (const std::string& record : {reused.fileText(), std::string(R"({"connectedClients": 0, "daemonPid": 12)")}) {
+    writeFileAtomically(healthFile, record, AtomicWriteOptions{}.creatingFolder());
+    daemon_.startAndWait();
+    bool replaced = false;
+    for (int attempt = 0; attempt < 3000 && !replaced; ++attempt) {
+      try {
+        replaced = parseJson(test::DaemonProcess::readFile(healthFile))["daemonPid"] == daemon_.pid();
+      } catch (const std::exception&) {
+      }
+      if (!replaced) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(replaced) << record;
+    daemon_.signal(SIGTERM);
+    EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+  }
 }
 
 }  // namespace
