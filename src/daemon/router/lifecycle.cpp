@@ -182,6 +182,14 @@ void TinderboxDaemon::installSocketHandlers() {
       });
 }
 
+void TinderboxDaemon::closeSockets() {
+  // The tray application's channel closes before the clients' socket.
+  if (adminServer_) adminServer_->invalidate();
+  // Ends every connection's processing loop: a handler still running is cancelled and
+  // nothing is written to a client afterwards. Removes the socket file.
+  if (socketServer_) socketServer_->shutdown();
+}
+
 asio::awaitable<void> TinderboxDaemon::start() {
   Logger::info(kComponent, "Starting Tinderbox daemon");
   setupHealthMonitor();
@@ -201,9 +209,16 @@ asio::awaitable<void> TinderboxDaemon::start() {
   Logger::info(kComponent, "Starting Unix socket server");
   socketServer_ = UnixSocketServer::create(executor_, configuration_.socketPath(), configuration_.maxClients(),
                                            SocketServerOptions::from(configuration_));
-  socketServer_->start();
-  installSocketHandlers();
-  startAdminServer();
+  try {
+    socketServer_->start();
+    installSocketHandlers();
+    startAdminServer();
+  } catch (...) {
+    // A failed start takes its sockets down again: nothing is left for the next start or
+    // for a client to find.
+    closeSockets();
+    throw;
+  }
 
   Logger::info(kComponent, "Starting health monitoring");
   healthMonitor_->startMonitoring();
@@ -225,11 +240,7 @@ asio::awaitable<void> TinderboxDaemon::shutdown() {
   // The final "unhealthy" record is written first, so nothing reads a healthy daemon
   // whose socket is already gone.
   if (healthMonitor_) healthMonitor_->stopMonitoring();
-  // The tray application's channel closes before the clients' socket.
-  if (adminServer_) adminServer_->invalidate();
-  // Ends every connection's processing loop: a handler still running is cancelled and
-  // nothing is written to a client afterwards.
-  if (socketServer_) socketServer_->shutdown();
+  closeSockets();
   Logger::info(kComponent, "Draining request queue");
   co_await queue_->drain(Configuration::queueDrainTimeout);
   // No job's process outlives the daemon: every running job's group is stopped and reaped.

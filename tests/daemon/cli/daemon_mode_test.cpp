@@ -130,5 +130,18 @@ TEST_F(DaemonModeTest, AHealthFileLeftByAnEarlierDaemonNeverBlocksTheStart) {
   }
 }
 
+TEST_F(DaemonModeTest, AFailedStartRemovesTheSocketItHadBound) {
+  // Somebody's folder where the admin socket goes: the start fails once daemon.sock is bound.
+  const fs::path socket = daemon_.socketPath();
+  const fs::path adminSocket = socket.parent_path() / "admin.sock";
+  fs::create_directories(adminSocket);
+  daemon_.start();
+  EXPECT_EQ(daemon_.waitForExit(), 1);
+  EXPECT_TRUE(daemon_.stdoutText().starts_with("Error: ")) << daemon_.stdoutText();
+  EXPECT_FALSE(fs::exists(socket));
+  EXPECT_FALSE(fs::exists(daemon_.configuration().healthFilePath()));
+  EXPECT_TRUE(fs::is_directory(adminSocket));
+}
+
 }  // namespace
 }  // namespace qd
