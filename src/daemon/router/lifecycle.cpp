@@ -100,11 +100,10 @@ void TinderboxDaemon::setupHealthMonitor() {
 }
 
 void TinderboxDaemon::loadToolSettingsAndConfigureQueue() {
-  try {
-    toolSettingsStore_.load();
-  } catch (const std::exception& error) {
-    Logger::warn(kComponent, "Failed to load tool settings; using defaults", Json{{"error", error.what()}});
-  }
+  // A settings file that is there but cannot be read fails the start: the defaults in its
+  // place would switch on every tool the user had switched off. A missing file is the
+  // defaults.
+  toolSettingsStore_.load();
   notificationQueue_.configure(toolSettingsStore_.current().maxNotificationItems);
 }
 

@@ -109,8 +109,8 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   TinderboxDaemon& operator=(const TinderboxDaemon&) = delete;
 
   // The start sequence. Fails with the error of the step that failed: another daemon
-  // (HealthError), a socket that cannot be bound. A failed start removes the socket files
-  // it created.
+  // (HealthError), a tool settings file that cannot be read (ToolSettingsFileError), a
+  // socket that cannot be bound. A failed start removes the socket files it created.
   asio::awaitable<void> start();
   // The shutdown sequence; does nothing unless running. Never fails.
   asio::awaitable<void> shutdown();

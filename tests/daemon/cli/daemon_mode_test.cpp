@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <thread>
 
 #include "daemon/health/health_data.h"
@@ -141,6 +142,42 @@ TEST_F(DaemonModeTest, AFailedStartRemovesTheSocketItHadBound) {
   EXPECT_FALSE(fs::exists(socket));
   EXPECT_FALSE(fs::exists(daemon_.configuration().healthFilePath()));
   EXPECT_TRUE(fs::is_directory(adminSocket));
+}
+
+TEST_F(DaemonModeTest, AToolSettingsFileThatCannotBeReadRefusesTheStartAndIsLeftAsItIs) {
+  const fs::path settings = daemon_.configuration().appSupportDir() / "tool-settings.json";
+  // A truncated file that had every tool switched off, and a folder in the file's place.
+  const std::string truncated = R"({"requireExplicitToolEnable": true, "helperToolEnabled": {"tbx_nav": fa)";
+  const struct {
+    std::function<void()> make;
+    std::string reason;
+    std::function<bool()> leftAsItIs;
+  } cases[] = {
+      {[&] { writeFileAtomically(settings, truncated, AtomicWriteOptions{}.creatingFolder()); }, "",
+       [&] { return test::DaemonProcess::readFile(settings) == truncated; }},
+      {[&] { fs::create_directories(settings); }, "Is a directory", [&] { return fs::is_directory(settings); }},
+  };
+  for (const auto& broken : cases) {
+    fs::remove_all(settings);
+    broken.make();
+    daemon_.start();
+    EXPECT_EQ(daemon_.waitForExit(), 1);
+    const std::string out = daemon_.stdoutText();
+    EXPECT_TRUE(out.starts_with("Error: Cannot use the tool settings file " + settings.string() + ": " + broken.reason))
+        << out;
+    EXPECT_NE(out.find("The file was left as it is"), std::string::npos) << out;
+    // The daemon's error log, which the tray application shows when a start fails.
+    EXPECT_NE(daemon_.stderrText().find("Cannot use the tool settings file"), std::string::npos);
+    EXPECT_TRUE(broken.leftAsItIs()) << out;
+    EXPECT_FALSE(fs::exists(daemon_.socketPath()));
+  }
+
+  // Moved away, the file stops nothing: no file means the default settings.
+  fs::remove_all(settings);
+  daemon_.startAndWait();
+  test::SocketLineClient client(daemon_.socketPath());
+  const Json tools = request(client, R"({"method":"list_tools","_requestId":1})");
+  EXPECT_EQ(tools["tools"][0]["name"], "health_check");
 }
 
 }  // namespace
