@@ -66,9 +66,9 @@ DaemonHealth::DaemonHealth(asio::any_io_executor executor, Files files, Callback
   Logger::debug(kComponent, "Initialized", {{"pid", daemonPid_}, {"healthFilePath", files_.healthFilePath.string()}});
 }
 
-void DaemonHealth::setTinderboxPid(pid_t pid) {
+void DaemonHealth::setTinderboxPid(std::optional<pid_t> pid) {
   tinderboxPid_ = pid;
-  Logger::debug(kComponent, "Tinderbox PID set", {{"pid", pid}});
+  Logger::debug(kComponent, "Tinderbox PID set", {{"pid", pid ? Json(*pid) : Json()}});
 }
 
 void DaemonHealth::incrementRestarts() {

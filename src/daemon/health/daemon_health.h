@@ -53,7 +53,8 @@ class DaemonHealth : public std::enable_shared_from_this<DaemonHealth> {
                                               const Clock& clock = Clock::system(),
                                               std::chrono::milliseconds interval = healthUpdateInterval);
 
-  void setTinderboxPid(pid_t pid);
+  // The note app's current pid; none while it is not running.
+  void setTinderboxPid(std::optional<pid_t> pid);
   void incrementRestarts();
   std::int64_t tinderboxRestarts() const { return tinderboxRestarts_; }
 

@@ -122,6 +122,16 @@ void TinderboxDaemon::configureTinderboxConnection() {
   std::weak_ptr<TinderboxDaemon> weak = weak_from_this();
   supervisor_->setClientChangedHandler(
       [weak](std::shared_ptr<MCPClient> client) { return relayTinderboxClient(weak, std::move(client)); });
+  // The health record names the child and counts its restarts.
+  std::weak_ptr<DaemonHealth> health = healthMonitor_;
+  TinderboxSupervisor::ProcessObserver observer;
+  observer.pidChanged = [health](std::optional<pid_t> pid) {
+    if (std::shared_ptr<DaemonHealth> monitor = health.lock()) monitor->setTinderboxPid(pid);
+  };
+  observer.restarted = [health]() {
+    if (std::shared_ptr<DaemonHealth> monitor = health.lock()) monitor->incrementRestarts();
+  };
+  supervisor_->setProcessObserver(std::move(observer));
   providerRegistry_.providers.push_back(std::make_shared<TinderboxToolProvider>());
   Logger::info(kComponent, "Added Tinderbox provider (disconnected; will connect on demand)");
 }

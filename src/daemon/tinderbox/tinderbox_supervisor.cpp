@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include <asio/steady_timer.hpp>
 #include <asio/redirect_error.hpp>
@@ -215,6 +216,7 @@ asio::awaitable<void> TinderboxSupervisor::attemptRestart(std::string reason, Re
 
   co_await disconnectCurrentTinderbox();
   co_await spawn();
+  if (observer_.restarted) observer_.restarted();
 }
 
 asio::awaitable<void> TinderboxSupervisor::backOff(double seconds) { co_await settings_.sleep(seconds); }
@@ -324,6 +326,7 @@ asio::awaitable<std::shared_ptr<MCPClient>> TinderboxSupervisor::spawnOnce() {
   client_ = client;
   pid_ = transport->processPID();
   writePidFile();
+  if (observer_.pidChanged) observer_.pidChanged(pid_);
   consecutiveFailures_ = 0;
   Logger::info(component, "Tinderbox process started successfully", {{"pid", pid_.value_or(0)}});
   co_return client;
@@ -335,7 +338,8 @@ asio::awaitable<void> TinderboxSupervisor::disconnectCurrentTinderbox() {
   std::shared_ptr<StdioTransport> transport = std::move(transport_);
   client_.reset();
   transport_.reset();
-  pid_.reset();
+  const bool hadPid = std::exchange(pid_, std::nullopt).has_value();
+  if (hadPid && observer_.pidChanged) observer_.pidChanged(std::nullopt);
   if (client) {
     Logger::info(component, "Closing Tinderbox transport");
     co_await client->close();

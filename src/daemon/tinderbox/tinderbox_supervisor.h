@@ -79,6 +79,12 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   // Called after the health loop replaced or lost the client, with the client now held (or
   // none), so the owner can rebind whatever uses it.
   using ClientChangedHandler = std::function<asio::awaitable<void>(std::shared_ptr<MCPClient>)>;
+  // Told, for the daemon's health record, of every change of the child's pid (none once
+  // the child is stopped) and of every restart that brought a new child up.
+  struct ProcessObserver {
+    std::function<void(std::optional<pid_t>)> pidChanged;
+    std::function<void()> restarted;
+  };
 
   static std::shared_ptr<TinderboxSupervisor> create(asio::any_io_executor executor, SupervisorSettings settings);
   ~TinderboxSupervisor();
@@ -107,6 +113,7 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   std::int64_t getRestartCount() const { return restartCount_; }
   int consecutiveFailures() const { return consecutiveFailures_; }
   void setClientChangedHandler(ClientChangedHandler handler) { onClientChanged_ = std::move(handler); }
+  void setProcessObserver(ProcessObserver observer) { observer_ = std::move(observer); }
 
   // Steps of start(), public so tests can run them one at a time.
   asio::awaitable<void> cleanupOrphanedProcesses();
@@ -148,6 +155,7 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   int restartsUnderWay_ = 0;  // restart() calls between their record and their end
   std::shared_ptr<SpawnInFlight> spawning_;
   ClientChangedHandler onClientChanged_;
+  ProcessObserver observer_;
 };
 
 // Whether the process `pid` runs `serverPath`: its /proc/<pid>/exe, or argv[0] or argv[1] of

@@ -1,10 +1,11 @@
 // The daemon program's life with a note app to supervise (the fixture server) and jobs
-// switched on: a SIGHUP ends the daemon as SIGTERM does, leaving no runtime file and no
-// child behind. Tier beta.
+// switched on: what health.json says of the note app, and a SIGHUP, which ends the daemon
+// as SIGTERM does, leaving no runtime file and no child behind. Tier beta.
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <thread>
 
 #include "socket_session.h"
@@ -32,6 +33,22 @@ class DaemonLifecycleEndToEnd : public test::SocketSession {
   fs::path healthFile() const { return daemon_->configuration().healthFilePath(); }
   fs::path pidFile() const { return daemon_->configuration().pidFilePath(); }
 
+  // health.json once `done` holds for it; the daemon rewrites it every few seconds.
+  Json healthOnce(const std::function<bool(const Json&)>& done) {
+    Json record;
+    for (int attempt = 0; attempt < 3000; ++attempt) {
+      try {
+        record = parseJson(test::DaemonProcess::readFile(healthFile()));
+        if (done(record)) return record;
+      } catch (const std::exception&) {
+        // Not written yet.
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "health.json never got there: " << record << "; daemon stderr: " << daemon_->stderrText();
+    return record;
+  }
+
   // The note app's pid, once the daemon has started it and written its pid file.
   pid_t noteAppPid() {
     for (int attempt = 0; attempt < 3000; ++attempt) {
@@ -45,6 +62,20 @@ class DaemonLifecycleEndToEnd : public test::SocketSession {
 
   std::unique_ptr<test::SocketLineClient> client_;
 };
+
+TEST_F(DaemonLifecycleEndToEnd, HealthFileNamesTheNoteAppAndCountsItsRestarts) {
+  const Json first = healthOnce([](const Json& r) { return r.contains("tinderboxPid"); });
+  ASSERT_TRUE(first.contains("tinderboxPid"));
+  EXPECT_EQ(first["tinderboxPid"], noteAppPid());
+  EXPECT_EQ(first["tinderboxRestarts"], 0);
+
+  const std::string reply = text(call(*client_, "tbx_doc_restart_tinderbox", {{"reason", "test"}}));
+  EXPECT_NE(reply.find("restarted"), std::string::npos) << reply;
+  const Json after = healthOnce([](const Json& r) { return r.value("tinderboxRestarts", 0) == 1; });
+  ASSERT_TRUE(after.contains("tinderboxPid"));
+  EXPECT_NE(after["tinderboxPid"], first["tinderboxPid"]);
+  EXPECT_EQ(after["tinderboxPid"], noteAppPid());
+}
 
 TEST_F(DaemonLifecycleEndToEnd, SighupStopsTheDaemonLikeSigtermAndLeavesNoChild) {
   const pid_t noteApp = noteAppPid();
