@@ -29,8 +29,11 @@ asio::awaitable<void> serveUntilSignal(std::shared_ptr<asio::signal_set> signals
   // Caught from before the start: the socket answers while the start goes on, and a
   // SIGTERM in that window must end in an orderly shutdown (the set keeps it until the
   // wait below), not in the default action that leaves the socket file behind.
+  // SIGHUP too: a closed terminal or an ending session must not kill the daemon by the
+  // default action, which leaves its files behind and its children running.
   signals->add(SIGTERM);
   signals->add(SIGINT);
+  signals->add(SIGHUP);
   auto executor = co_await asio::this_coro::executor;
   std::shared_ptr<TinderboxDaemon> daemon = TinderboxDaemon::create(executor, Configuration::shared());
   co_await daemon->start();
@@ -84,6 +87,7 @@ int runDaemonMode() {
   signals.reset();
   std::signal(SIGTERM, SIG_IGN);
   std::signal(SIGINT, SIG_IGN);
+  std::signal(SIGHUP, SIG_IGN);
   return 0;
 }
 

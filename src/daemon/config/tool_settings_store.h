@@ -2,11 +2,20 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "daemon/config/tool_settings.h"
+#include "daemon/utilities/error.h"
 
 namespace qd {
+
+// A settings file that is there but cannot be read or decoded (a truncated file, a folder
+// in its place). The description names the file and the reason.
+class ToolSettingsFileError : public Error {
+ public:
+  ToolSettingsFileError(const std::filesystem::path& file, const std::string& reason);
+};
 
 // Holds the daemon's one current ToolSettings, in memory and in tool-settings.json. Used
 // on the daemon's thread only. The file is read once at start (load) and written on every
@@ -20,8 +29,9 @@ class ToolSettingsStore {
   const std::filesystem::path& fileURL() const { return fileURL_; }
 
   // No file: the defaults, nothing written. A file that cannot be read or decoded throws
-  // (FileReadError, JsonParseError or DecodingError) and leaves the settings as they were;
-  // that file is then kept beside the new one, under a time-stamped name, by the next save.
+  // ToolSettingsFileError and leaves the settings as they were (never the defaults in
+  // place of the user's restrictions); that file is then kept beside the new one, under a
+  // time-stamped name, by the next save.
   void load();
 
   // The settings are in force at once, even when writing them fails. Throws

@@ -36,6 +36,11 @@ void createFolder(const std::filesystem::path& folder) {
   }
 }
 
+// Only a real process id names one process: 0 and negative ids address process groups.
+bool isLiveProcess(std::int64_t pid) {
+  return pid > 0 && pid <= INT_MAX && isProcessAlive(static_cast<pid_t>(pid));
+}
+
 }  // namespace
 
 DaemonHealth::Files DaemonHealth::Files::from(const Configuration& configuration) {
@@ -61,9 +66,9 @@ DaemonHealth::DaemonHealth(asio::any_io_executor executor, Files files, Callback
   Logger::debug(kComponent, "Initialized", {{"pid", daemonPid_}, {"healthFilePath", files_.healthFilePath.string()}});
 }
 
-void DaemonHealth::setTinderboxPid(pid_t pid) {
+void DaemonHealth::setTinderboxPid(std::optional<pid_t> pid) {
   tinderboxPid_ = pid;
-  Logger::debug(kComponent, "Tinderbox PID set", {{"pid", pid}});
+  Logger::debug(kComponent, "Tinderbox PID set", {{"pid", pid ? Json(*pid) : Json()}});
 }
 
 void DaemonHealth::incrementRestarts() {
@@ -167,52 +172,42 @@ void DaemonHealth::ensureAppSupportDirectory() {
   Logger::info(kComponent, "Created app support directory", {{"path", files_.appSupportDir.string()}});
 }
 
-bool DaemonHealth::isLiveDaemon(std::int64_t pid) const {
-  // Only a real process id can name a daemon: 0 and negative ids address process groups,
-  // and our own id in the file means the id was reused (after a reboot, in a container),
-  // not that another daemon runs.
-  if (pid <= 0 || pid > INT_MAX || pid == daemonPid_) return false;
-  return isProcessAlive(static_cast<pid_t>(pid));
-}
-
 bool DaemonHealth::checkStaleAndCleanup() {
   Logger::info(kComponent, "Checking for stale daemon");
   ensureAppSupportDirectory();
 
-  HealthData previous;
+  // The caller holds the instance lock, so no other daemon runs: whatever the record says,
+  // and whether or not it can be read, the files an earlier daemon left are stale. The
+  // record is read only to log what it names.
   try {
     const std::optional<std::string> text = readFileIfPresent(files_.healthFilePath);
     if (!text) {
       Logger::info(kComponent, "No existing health.json, fresh start");
       return false;
     }
-    previous = HealthData::fromJson(parseJson(*text));
+    logPreviousRecord(HealthData::fromJson(parseJson(*text)));
   } catch (const std::exception&) {
-    const std::string reason = describeException(std::current_exception());
-    Logger::error(kComponent, "Error reading health.json; refusing unsafe cleanup", {{"error", reason}});
-    throw HealthError::unreadableHealthState(reason);
+    Logger::warn(kComponent, "Unreadable health.json from an earlier daemon, cleaning up",
+                 {{"error", describeException(std::current_exception())}});
   }
+  cleanupStaleFiles();
+  return true;
+}
+
+void DaemonHealth::logPreviousRecord(const HealthData& previous) const {
   Logger::info(kComponent, "Found previous health data",
                {{"daemonPid", previous.daemonPid},
                 {"tinderboxPid", previous.tinderboxPid ? Json(*previous.tinderboxPid) : Json()},
                 {"lastUpdate", Logger::iso8601Timestamp(dateFromUnixMilliseconds(previous.lastUpdate))}});
-
-  const bool daemonAlive = isLiveDaemon(previous.daemonPid);
-  Json liveness = {{"daemonPid", previous.daemonPid}, {"daemonAlive", daemonAlive}};
+  // A live process under the recorded pid is not that daemon (after a reboot the pid is
+  // someone else's); the check is logged for whoever reads the log, and decides nothing.
+  Json liveness = {{"daemonPid", previous.daemonPid}, {"daemonAlive", isLiveProcess(previous.daemonPid)}};
   if (previous.tinderboxPid) {
     liveness["tinderboxPid"] = *previous.tinderboxPid;
-    liveness["tinderboxAlive"] = *previous.tinderboxPid > 0 && *previous.tinderboxPid <= INT_MAX &&
-                                 isProcessAlive(static_cast<pid_t>(*previous.tinderboxPid));
+    liveness["tinderboxAlive"] = isLiveProcess(*previous.tinderboxPid);
   }
   Logger::info(kComponent, "Process liveness check", liveness);
-
-  if (daemonAlive) {
-    Logger::error(kComponent, "Daemon already running", {{"existingPid", previous.daemonPid}});
-    throw HealthError::daemonAlreadyRunning(previous.daemonPid, files_.appSupportDir.string());
-  }
   Logger::warn(kComponent, "Stale daemon detected, cleaning up", {{"stalePid", previous.daemonPid}});
-  cleanupStaleFiles();
-  return true;
 }
 
 void DaemonHealth::cleanupStaleFiles() {

@@ -1,11 +1,10 @@
 #pragma once
 
-// Keeps the daemon's health record on disk and answers for it in memory. At start it
-// decides from the record a previous daemon left whether that daemon still runs (start-up
-// must fail), whether its files are stale (they are removed) or whether the record cannot
-// be trusted (start-up fails rather than risk removing a live daemon's socket). While the
-// daemon runs it rewrites health.json at once and then every interval; at stop it writes a
-// final "unhealthy" record that no periodic write can overtake.
+// Keeps the daemon's health record on disk and answers for it in memory. At start, with
+// the instance lock held (so no other daemon runs), it removes the runtime files an earlier
+// daemon left behind. While the daemon runs it rewrites health.json at once and then every
+// interval; at stop it writes a final "unhealthy" record that no periodic write can
+// overtake.
 //
 // Lives on the daemon's io thread; owned through a shared_ptr (its periodic task holds it
 // weakly). The callbacks belong to the daemon and hold the daemon weakly themselves.
@@ -54,12 +53,16 @@ class DaemonHealth : public std::enable_shared_from_this<DaemonHealth> {
                                               const Clock& clock = Clock::system(),
                                               std::chrono::milliseconds interval = healthUpdateInterval);
 
-  void setTinderboxPid(pid_t pid);
+  // The note app's current pid; none while it is not running.
+  void setTinderboxPid(std::optional<pid_t> pid);
   void incrementRestarts();
   std::int64_t tinderboxRestarts() const { return tinderboxRestarts_; }
 
-  // The start-up check: false when there is no health file, true when a stale daemon's
-  // files were removed; throws HealthError (or a file error for the folder) otherwise.
+  // The start-up clean-up, for a caller that holds the per-user instance lock: a health
+  // file left by an earlier daemon means its socket, lock and health files are stale,
+  // whichever process now holds the pid it names and even when it cannot be read. False
+  // when there is no health file, true when the earlier daemon's files were cleaned up.
+  // Throws only a file error when the folder cannot be created.
   bool checkStaleAndCleanup();
 
   void startMonitoring();
@@ -80,7 +83,7 @@ class DaemonHealth : public std::enable_shared_from_this<DaemonHealth> {
   void cleanupStaleFiles();
   void ensureAppSupportDirectory();
   std::int64_t uptimeSeconds() const;
-  bool isLiveDaemon(std::int64_t pid) const;
+  void logPreviousRecord(const HealthData& previous) const;
 
   asio::any_io_executor executor_;
   Files files_;

@@ -62,9 +62,4 @@ HealthError HealthError::daemonAlreadyRunning(std::int64_t pid, const std::strin
                                           ". Stop it first or remove stale files at " + appSupportDir};
 }
 
-HealthError HealthError::unreadableHealthState(const std::string& reason) {
-  return {Kind::unreadableHealthState, "Existing health state is unreadable (" + reason +
-                                           "). Refusing automatic cleanup to avoid disrupting a live daemon."};
-}
-
 }  // namespace qd

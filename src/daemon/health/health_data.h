@@ -37,10 +37,9 @@ struct HealthData {
 
 class HealthError : public Error {
  public:
-  enum class Kind { daemonAlreadyRunning, unreadableHealthState };
+  enum class Kind { daemonAlreadyRunning };
 
   static HealthError daemonAlreadyRunning(std::int64_t pid, const std::string& appSupportDir);
-  static HealthError unreadableHealthState(const std::string& reason);
 
   Kind kind() const { return kind_; }
 

@@ -100,11 +100,10 @@ void TinderboxDaemon::setupHealthMonitor() {
 }
 
 void TinderboxDaemon::loadToolSettingsAndConfigureQueue() {
-  try {
-    toolSettingsStore_.load();
-  } catch (const std::exception& error) {
-    Logger::warn(kComponent, "Failed to load tool settings; using defaults", Json{{"error", error.what()}});
-  }
+  // A settings file that is there but cannot be read fails the start: the defaults in its
+  // place would switch on every tool the user had switched off. A missing file is the
+  // defaults.
+  toolSettingsStore_.load();
   notificationQueue_.configure(toolSettingsStore_.current().maxNotificationItems);
 }
 
@@ -123,6 +122,16 @@ void TinderboxDaemon::configureTinderboxConnection() {
   std::weak_ptr<TinderboxDaemon> weak = weak_from_this();
   supervisor_->setClientChangedHandler(
       [weak](std::shared_ptr<MCPClient> client) { return relayTinderboxClient(weak, std::move(client)); });
+  // The health record names the child and counts its restarts.
+  std::weak_ptr<DaemonHealth> health = healthMonitor_;
+  TinderboxSupervisor::ProcessObserver observer;
+  observer.pidChanged = [health](std::optional<pid_t> pid) {
+    if (std::shared_ptr<DaemonHealth> monitor = health.lock()) monitor->setTinderboxPid(pid);
+  };
+  observer.restarted = [health]() {
+    if (std::shared_ptr<DaemonHealth> monitor = health.lock()) monitor->incrementRestarts();
+  };
+  supervisor_->setProcessObserver(std::move(observer));
   providerRegistry_.providers.push_back(std::make_shared<TinderboxToolProvider>());
   Logger::info(kComponent, "Added Tinderbox provider (disconnected; will connect on demand)");
 }
@@ -182,6 +191,14 @@ void TinderboxDaemon::installSocketHandlers() {
       });
 }
 
+void TinderboxDaemon::closeSockets() {
+  // The tray application's channel closes before the clients' socket.
+  if (adminServer_) adminServer_->invalidate();
+  // Ends every connection's processing loop: a handler still running is cancelled and
+  // nothing is written to a client afterwards. Removes the socket file.
+  if (socketServer_) socketServer_->shutdown();
+}
+
 asio::awaitable<void> TinderboxDaemon::start() {
   Logger::info(kComponent, "Starting Tinderbox daemon");
   setupHealthMonitor();
@@ -201,9 +218,16 @@ asio::awaitable<void> TinderboxDaemon::start() {
   Logger::info(kComponent, "Starting Unix socket server");
   socketServer_ = UnixSocketServer::create(executor_, configuration_.socketPath(), configuration_.maxClients(),
                                            SocketServerOptions::from(configuration_));
-  socketServer_->start();
-  installSocketHandlers();
-  startAdminServer();
+  try {
+    socketServer_->start();
+    installSocketHandlers();
+    startAdminServer();
+  } catch (...) {
+    // A failed start takes its sockets down again: nothing is left for the next start or
+    // for a client to find.
+    closeSockets();
+    throw;
+  }
 
   Logger::info(kComponent, "Starting health monitoring");
   healthMonitor_->startMonitoring();
@@ -225,11 +249,7 @@ asio::awaitable<void> TinderboxDaemon::shutdown() {
   // The final "unhealthy" record is written first, so nothing reads a healthy daemon
   // whose socket is already gone.
   if (healthMonitor_) healthMonitor_->stopMonitoring();
-  // The tray application's channel closes before the clients' socket.
-  if (adminServer_) adminServer_->invalidate();
-  // Ends every connection's processing loop: a handler still running is cancelled and
-  // nothing is written to a client afterwards.
-  if (socketServer_) socketServer_->shutdown();
+  closeSockets();
   Logger::info(kComponent, "Draining request queue");
   co_await queue_->drain(Configuration::queueDrainTimeout);
   // No job's process outlives the daemon: every running job's group is stopped and reaped.

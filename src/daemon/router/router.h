@@ -109,7 +109,8 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   TinderboxDaemon& operator=(const TinderboxDaemon&) = delete;
 
   // The start sequence. Fails with the error of the step that failed: another daemon
-  // (HealthError), an unreadable health file, a socket that cannot be bound.
+  // (HealthError), a tool settings file that cannot be read (ToolSettingsFileError), a
+  // socket that cannot be bound. A failed start removes the socket files it created.
   asio::awaitable<void> start();
   // The shutdown sequence; does nothing unless running. Never fails.
   asio::awaitable<void> shutdown();
@@ -186,6 +187,8 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   static asio::awaitable<void> connectTinderbox(std::weak_ptr<TinderboxDaemon> weak);
   void installSocketHandlers();
   void startAdminServer();
+  // Both sockets down and their files removed; used by shutdown and by a failed start.
+  void closeSockets();
 
   // dispatch.cpp
   asio::awaitable<Json> dispatchMethod(std::string clientId, RequestEnvelope envelope);

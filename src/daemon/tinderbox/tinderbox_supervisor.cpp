@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include <asio/steady_timer.hpp>
 #include <asio/redirect_error.hpp>
@@ -192,11 +193,13 @@ asio::awaitable<void> TinderboxSupervisor::shutdown() {
 }
 
 asio::awaitable<void> TinderboxSupervisor::restart(std::string reason) {
+  co_await attemptRestart(std::move(reason), RefusedAttempt::recorded);
+}
+
+asio::awaitable<void> TinderboxSupervisor::attemptRestart(std::string reason, RefusedAttempt refused) {
   if (isShuttingDown_) throw SupervisorError(SupervisorError::Kind::shuttingDown);
   Logger::warn(component, "Restarting Tinderbox", {{"reason", reason}});
-  restartHistory_.push_back(RestartRecord{settings_.clock->wallNow(), reason});
-  ++restartCount_;
-  checkRestartRateLimit();
+  recordRestartAttempt(std::move(reason), refused);
   // The health loop leaves the child alone until this restart ends.
   ++restartsUnderWay_;
   struct Done {
@@ -213,16 +216,25 @@ asio::awaitable<void> TinderboxSupervisor::restart(std::string reason) {
 
   co_await disconnectCurrentTinderbox();
   co_await spawn();
+  if (observer_.restarted) observer_.restarted();
 }
 
 asio::awaitable<void> TinderboxSupervisor::backOff(double seconds) { co_await settings_.sleep(seconds); }
 
-void TinderboxSupervisor::checkRestartRateLimit() {
-  const auto windowStart = settings_.clock->wallNow() - std::chrono::seconds(static_cast<int>(restartRateLimitWindow));
+void TinderboxSupervisor::recordRestartAttempt(std::string reason, RefusedAttempt refused) {
+  const auto now = settings_.clock->wallNow();
+  const auto windowStart = now - std::chrono::seconds(static_cast<int>(restartRateLimitWindow));
   std::erase_if(restartHistory_, [&](const RestartRecord& record) { return record.timestamp < windowStart; });
-  if (restartHistory_.size() <= static_cast<std::size_t>(maxRestartsInWindow)) return;
+  // The attempt itself counts: the sixth inside the window is refused.
+  const std::size_t attemptsInWindow = restartHistory_.size() + 1;
+  const bool allowed = attemptsInWindow <= static_cast<std::size_t>(maxRestartsInWindow);
+  if (allowed || refused == RefusedAttempt::recorded) {
+    restartHistory_.push_back(RestartRecord{now, std::move(reason)});
+    ++restartCount_;
+  }
+  if (allowed) return;
   Logger::error(component, "Restart rate limit exceeded",
-                {{"restarts", restartHistory_.size()},
+                {{"restarts", attemptsInWindow},
                  {"window", std::to_string(static_cast<int>(restartRateLimitWindow)) + "s"}});
   throw SupervisorError(SupervisorError::Kind::restartRateLimitExceeded);
 }
@@ -314,6 +326,7 @@ asio::awaitable<std::shared_ptr<MCPClient>> TinderboxSupervisor::spawnOnce() {
   client_ = client;
   pid_ = transport->processPID();
   writePidFile();
+  if (observer_.pidChanged) observer_.pidChanged(pid_);
   consecutiveFailures_ = 0;
   Logger::info(component, "Tinderbox process started successfully", {{"pid", pid_.value_or(0)}});
   co_return client;
@@ -325,7 +338,8 @@ asio::awaitable<void> TinderboxSupervisor::disconnectCurrentTinderbox() {
   std::shared_ptr<StdioTransport> transport = std::move(transport_);
   client_.reset();
   transport_.reset();
-  pid_.reset();
+  const bool hadPid = std::exchange(pid_, std::nullopt).has_value();
+  if (hadPid && observer_.pidChanged) observer_.pidChanged(std::nullopt);
   if (client) {
     Logger::info(component, "Closing Tinderbox transport");
     co_await client->close();
@@ -466,7 +480,9 @@ asio::awaitable<void> TinderboxSupervisor::restartAfterFailedCheck(std::string r
   const std::shared_ptr<MCPClient> before = client_;
   bool failed = false;
   try {
-    co_await restart(std::move(reason));
+    // The loop tries again every interval for as long as the child is down; were its
+    // refusals recorded, they would keep the window full and the app down for good.
+    co_await attemptRestart(std::move(reason), RefusedAttempt::dropped);
   } catch (...) {
     failed = true;
     Logger::error(component, "Failed to restart after health check failure",

@@ -79,6 +79,12 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   // Called after the health loop replaced or lost the client, with the client now held (or
   // none), so the owner can rebind whatever uses it.
   using ClientChangedHandler = std::function<asio::awaitable<void>(std::shared_ptr<MCPClient>)>;
+  // Told, for the daemon's health record, of every change of the child's pid (none once
+  // the child is stopped) and of every restart that brought a new child up.
+  struct ProcessObserver {
+    std::function<void(std::optional<pid_t>)> pidChanged;
+    std::function<void()> restarted;
+  };
 
   static std::shared_ptr<TinderboxSupervisor> create(asio::any_io_executor executor, SupervisorSettings settings);
   ~TinderboxSupervisor();
@@ -91,7 +97,9 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   asio::awaitable<std::shared_ptr<MCPClient>> startAndMonitor();
   // Once: stops the health loop and the child, removes the PID file.
   asio::awaitable<void> shutdown();
-  // Throws shuttingDown, restartRateLimitExceeded, or the spawn's error.
+  // Throws shuttingDown, restartRateLimitExceeded, or the spawn's error. A refused attempt
+  // stays in the window and in the restart count, so a caller that keeps asking keeps the
+  // limit closed; the health loop's own refused attempts do not (it would never reopen).
   asio::awaitable<void> restart(std::string reason);
   // The running child's client, or a new child's; throws shuttingDown or the spawn's error.
   asio::awaitable<std::shared_ptr<MCPClient>> startTinderbox();
@@ -105,6 +113,7 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   std::int64_t getRestartCount() const { return restartCount_; }
   int consecutiveFailures() const { return consecutiveFailures_; }
   void setClientChangedHandler(ClientChangedHandler handler) { onClientChanged_ = std::move(handler); }
+  void setProcessObserver(ProcessObserver observer) { observer_ = std::move(observer); }
 
   // Steps of start(), public so tests can run them one at a time.
   asio::awaitable<void> cleanupOrphanedProcesses();
@@ -113,13 +122,17 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
 
  private:
   struct SpawnInFlight;
+  enum class RefusedAttempt { recorded, dropped };
 
   TinderboxSupervisor(asio::any_io_executor executor, SupervisorSettings settings);
 
   asio::awaitable<std::shared_ptr<MCPClient>> spawn();
   asio::awaitable<std::shared_ptr<MCPClient>> spawnOnce();
   asio::awaitable<void> disconnectCurrentTinderbox();
-  void checkRestartRateLimit();
+  asio::awaitable<void> attemptRestart(std::string reason, RefusedAttempt refused);
+  // Drops records older than the window, then records the attempt (a refused one only when
+  // asked to) and throws restartRateLimitExceeded when it would be the sixth in the window.
+  void recordRestartAttempt(std::string reason, RefusedAttempt refused);
   asio::awaitable<void> backOff(double seconds);
   asio::awaitable<void> restartAfterFailedCheck(std::string reason);
   bool childIsAlive() const;
@@ -142,6 +155,7 @@ class TinderboxSupervisor : public std::enable_shared_from_this<TinderboxSupervi
   int restartsUnderWay_ = 0;  // restart() calls between their record and their end
   std::shared_ptr<SpawnInFlight> spawning_;
   ClientChangedHandler onClientChanged_;
+  ProcessObserver observer_;
 };
 
 // Whether the process `pid` runs `serverPath`: its /proc/<pid>/exe, or argv[0] or argv[1] of

@@ -3,14 +3,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <thread>
 
+#include "daemon/health/health_data.h"
+#include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json.h"
 #include "support/daemon_process.h"
 #include "support/temp_dir.h"
 
 namespace qd {
 namespace {
+
+namespace fs = std::filesystem;
 
 Json request(test::SocketLineClient& client, const std::string& line) {
   std::optional<std::string> reply = client.request(line);
@@ -101,6 +106,78 @@ TEST_F(DaemonModeTest, AKilledDaemonLeavesNothingThatStopsTheNextStart) {
   daemon_.signal(SIGINT);
   daemon_.signal(SIGTERM);
   EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+}
+
+TEST_F(DaemonModeTest, AHealthFileLeftByAnEarlierDaemonNeverBlocksTheStart) {
+  // After a reboot the recorded pid may be any process's (here this test's own, alive); a
+  // crash mid-write or a hand edit leaves a record that cannot be read.
+  HealthData reused;
+  reused.daemonPid = ::getpid();
+  const fs::path healthFile = daemon_.configuration().healthFilePath();
+  for (const std::string& record : {reused.fileText(), std::string(R"({"connectedClients": 0, "daemonPid": 12)")}) {
+    writeFileAtomically(healthFile, record, AtomicWriteOptions{}.creatingFolder());
+    daemon_.startAndWait();
+    bool replaced = false;
+    for (int attempt = 0; attempt < 3000 && !replaced; ++attempt) {
+      try {
+        replaced = parseJson(test::DaemonProcess::readFile(healthFile))["daemonPid"] == daemon_.pid();
+      } catch (const std::exception&) {
+      }
+      if (!replaced) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(replaced) << record;
+    daemon_.signal(SIGTERM);
+    EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+  }
+}
+
+TEST_F(DaemonModeTest, AFailedStartRemovesTheSocketItHadBound) {
+  // Somebody's folder where the admin socket goes: the start fails once daemon.sock is bound.
+  const fs::path socket = daemon_.socketPath();
+  const fs::path adminSocket = socket.parent_path() / "admin.sock";
+  fs::create_directories(adminSocket);
+  daemon_.start();
+  EXPECT_EQ(daemon_.waitForExit(), 1);
+  EXPECT_TRUE(daemon_.stdoutText().starts_with("Error: ")) << daemon_.stdoutText();
+  EXPECT_FALSE(fs::exists(socket));
+  EXPECT_FALSE(fs::exists(daemon_.configuration().healthFilePath()));
+  EXPECT_TRUE(fs::is_directory(adminSocket));
+}
+
+TEST_F(DaemonModeTest, AToolSettingsFileThatCannotBeReadRefusesTheStartAndIsLeftAsItIs) {
+  const fs::path settings = daemon_.configuration().appSupportDir() / "tool-settings.json";
+  // A truncated file that had every tool switched off, and a folder in the file's place.
+  const std::string truncated = R"({"requireExplicitToolEnable": true, "helperToolEnabled": {"tbx_nav": fa)";
+  const struct {
+    std::function<void()> make;
+    std::string reason;
+    std::function<bool()> leftAsItIs;
+  } cases[] = {
+      {[&] { writeFileAtomically(settings, truncated, AtomicWriteOptions{}.creatingFolder()); }, "",
+       [&] { return test::DaemonProcess::readFile(settings) == truncated; }},
+      {[&] { fs::create_directories(settings); }, "Is a directory", [&] { return fs::is_directory(settings); }},
+  };
+  for (const auto& broken : cases) {
+    fs::remove_all(settings);
+    broken.make();
+    daemon_.start();
+    EXPECT_EQ(daemon_.waitForExit(), 1);
+    const std::string out = daemon_.stdoutText();
+    EXPECT_TRUE(out.starts_with("Error: Cannot use the tool settings file " + settings.string() + ": " + broken.reason))
+        << out;
+    EXPECT_NE(out.find("The file was left as it is"), std::string::npos) << out;
+    // The daemon's error log, which the tray application shows when a start fails.
+    EXPECT_NE(daemon_.stderrText().find("Cannot use the tool settings file"), std::string::npos);
+    EXPECT_TRUE(broken.leftAsItIs()) << out;
+    EXPECT_FALSE(fs::exists(daemon_.socketPath()));
+  }
+
+  // Moved away, the file stops nothing: no file means the default settings.
+  fs::remove_all(settings);
+  daemon_.startAndWait();
+  test::SocketLineClient client(daemon_.socketPath());
+  const Json tools = request(client, R"({"method":"list_tools","_requestId":1})");
+  EXPECT_EQ(tools["tools"][0]["name"], "health_check");
 }
 
 }  // namespace

@@ -110,6 +110,27 @@ TEST(TinderboxSupervisor, RefusedRestartsStayInTheWindowAndKeepTheLimitClosed) {
   EXPECT_TRUE(supervisor.getTinderboxPID().has_value());
 }
 
+TEST(TinderboxSupervisor, TheHealthLoopBringsTheNoteAppBackOnceTheWindowAllows) {
+  Harness h;
+  auto& supervisor = h.make();
+  runAwaitable(h.io, supervisor.startAndGetClient());
+  // A crash loop: five restarts at 0 s fill the window, then the child is gone for good.
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(h.failureOf(restartFor(h.supervisor, "crash")), std::nullopt);
+  runAwaitable(h.io, supervisor.stopTinderbox());
+  // The loop's checks every 10 s are refused while the window is full, and leave no trace
+  // in it: at 301 s the five restarts of 0 s have left it and the check restarts the app.
+  for (int at = 10; at <= 300; at += 10) {
+    h.clock.advance(10s);
+    runAwaitable(h.io, supervisor.performHealthCheck());
+    EXPECT_FALSE(supervisor.getTinderboxPID().has_value()) << "at " << at;
+  }
+  h.clock.advance(1s);
+  runAwaitable(h.io, supervisor.performHealthCheck());
+  EXPECT_TRUE(supervisor.getTinderboxPID().has_value());
+  EXPECT_EQ(h.pidFileText(), std::to_string(supervisor.getTinderboxPID().value_or(0)));
+  EXPECT_EQ(supervisor.getRestartCount(), 6);
+}
+
 TEST(TinderboxSupervisor, ARecordExactlyAtTheWindowsEdgeStillCounts) {
   Harness h("/nonexistent/server");
   auto& supervisor = h.make();
