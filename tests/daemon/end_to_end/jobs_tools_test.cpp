@@ -12,6 +12,7 @@
 
 #include "socket_session.h"
 #include "support/process_table.h"
+#include "support/recording_fakes.h"
 
 namespace qd {
 namespace {
@@ -56,6 +57,14 @@ TEST_F(JobsEndToEnd, AJobsCommandRunsAndItsOutcomeIsListed) {
   const Json failed = finishedJob(*client, missingId);
   EXPECT_EQ(failed["status"], "failed") << failed;
   EXPECT_EQ(failed["error"], "Job " + missingId + " failed: No such file or directory") << failed;
+  // An argument cut at a NUL byte would reach the program changed: the job fails unstarted.
+  test::RecordingFakes fakes;
+  fakes.add("recorder");
+  const std::string nulId = enqueue(*client, (fakes.bin() / "recorder").string(), Json::array({std::string("a\0b", 3)}));
+  const Json refused = finishedJob(*client, nulId);
+  EXPECT_EQ(refused["status"], "failed") << refused;
+  EXPECT_EQ(refused["error"], "Job " + nulId + " failed: argument contains a NUL byte") << refused;
+  EXPECT_TRUE(fakes.runs("recorder").empty());
 }
 
 TEST_F(JobsEndToEnd, ABurstOfEnqueuesGetsOneJobEach) {
