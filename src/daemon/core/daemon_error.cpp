@@ -54,6 +54,9 @@ DaemonError DaemonError::notConnected() { return {Kind::notConnected, "", "Not c
 DaemonError DaemonError::agentNotIdentified() {
   return {Kind::agentNotIdentified, "", "Agent not identified - call identify tool first"};
 }
+DaemonError DaemonError::agentNotRegistered(const std::string& agentName) {
+  return {Kind::agentNotRegistered, agentName, "Agent not registered: " + agentName};
+}
 DaemonError DaemonError::broadcastDisabled() {
   return {Kind::broadcastDisabled, "", "Broadcast notifications are disabled in settings"};
 }

@@ -22,6 +22,7 @@ class DaemonError : public Error {
     rateLimited,              // "Agent '<name>' is rate limited. Too many failed attempts. Retry after <s> seconds."
     notConnected,             // "Not connected to Tinderbox"
     agentNotIdentified,       // "Agent not identified - call identify tool first"
+    agentNotRegistered,       // "Agent not registered: <name>"
     broadcastDisabled,        // "Broadcast notifications are disabled in settings"
     internalNavigationError,  // "Failed to build navigation URL"
   };
@@ -38,6 +39,7 @@ class DaemonError : public Error {
   static DaemonError rateLimited(const std::string& agentName, double retryAfter);
   static DaemonError notConnected();
   static DaemonError agentNotIdentified();
+  static DaemonError agentNotRegistered(const std::string& agentName);
   static DaemonError broadcastDisabled();
   static DaemonError internalNavigationError();
 

@@ -72,12 +72,12 @@ class NotificationQueue {
   std::vector<Notification> checkWork(const std::string& name);
   std::optional<std::string> getAgentName(const std::string& clientId) const;
   std::vector<std::string> listAgents() const;  // sorted, distinct
+  // Whether some client holds the name now.
+  bool isRegistered(const std::string& name) const;
   void unregisterAgent(const std::string& clientId);
   MessagingStatistics getStatistics() const;
 
  private:
-  bool isRegistered(const std::string& name) const;
-
   const Clock& clock_;
   std::int64_t maxNotificationsPerAgent_ = 1000;
   std::map<std::string, std::string> agentNames_;  // client id -> agent name

@@ -163,9 +163,29 @@ pid_t forkAndExec(const ForkPlan& plan, const char* path, char* const* argv, cha
   return pid;
 }
 
+// The program gets its arguments and environment as C strings, which end at the first NUL:
+// an argument holding one would arrive cut short, and a script line cut inside a quoted
+// literal leaves the rest of the script, text a caller may control, outside the quotes.
+// Such a run is refused before anything is created.
+void refuseNulBytes(const SpawnOptions& options) {
+  const auto holdsNul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
+  const auto refuse = [](const char* what) {
+    throw ChildProcessError(ChildProcessError::Kind::launchFailed, EINVAL, std::string(what) + " contains a NUL byte");
+  };
+  if (holdsNul(options.executable)) refuse("program path");
+  for (const std::string& argument : options.arguments) {
+    if (holdsNul(argument)) refuse("argument");
+  }
+  if (!options.environmentOverlay) return;
+  for (const auto& [name, value] : *options.environmentOverlay) {
+    if (holdsNul(name) || holdsNul(value)) refuse("environment entry");
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
+  refuseNulBytes(options);
   ignoreSigpipe();
   FileActions actions;
   std::optional<Pipe> in, out, err;

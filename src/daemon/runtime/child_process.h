@@ -67,7 +67,9 @@ inline SpawnOptions spawnOptions(std::string executable, std::vector<std::string
 class ChildProcess {
  public:
   // Throws ChildProcessError when the program cannot be started (missing, not executable):
-  // its description is the system's text for the error.
+  // its description is the system's text for the error. A program path, argument or
+  // overlay entry that holds a NUL byte is refused before anything starts ("argument
+  // contains a NUL byte", "program path ...", "environment entry ...").
   static std::unique_ptr<ChildProcess> spawn(const SpawnOptions& options);
 
   // Kills the group and reaps the child when its owner has not.

@@ -114,6 +114,9 @@ asio::awaitable<void> awaitEnd(ChildProcess& child, AsyncCollectOptions options,
     ended = co_await std::move(exit);
   }
   if (ended) {
+    // Until the child is reaped its pid still names the group, so the kill reaches only
+    // processes it started.
+    if (options.killGroupAtExit) child.signalGroup(SIGKILL);
     out.status = child.reap();
   } else {
     out.end = stopRequested ? AsyncCollectedOutput::End::stopped : AsyncCollectedOutput::End::timedOut;

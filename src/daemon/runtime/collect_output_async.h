@@ -25,6 +25,11 @@ struct AsyncCollectOptions {
   // a full pipe.
   std::size_t maxStandardOutput = std::numeric_limits<std::size_t>::max();
   std::size_t maxStandardError = std::numeric_limits<std::size_t>::max();
+  // When the child ends by itself, SIGKILL whatever is left of its group before it is
+  // reaped, so a helper it forked (one that ignores SIGTERM included) cannot outlive it.
+  // Off by default: a program such as xdg-open may leave the application it started
+  // running on purpose.
+  bool killGroupAtExit = false;
 };
 
 struct AsyncCollectedOutput {

@@ -54,6 +54,9 @@ asio::awaitable<RunOutcome> runJobProcess(TrackedJob job, std::chrono::steady_cl
   collect.grace = kStopGrace;
   collect.maxStandardOutput = kReadOutput;
   collect.maxStandardError = kReadOutput;
+  // A job ends with its program: nothing it left in its group runs on, reported "done"
+  // but out of reach of the runtime and the shutdown.
+  collect.killGroupAtExit = true;
   asio::awaitable<AsyncCollectedOutput> running = collectUntilExitAsync(*child, collect, std::move(stop));
   const AsyncCollectedOutput out = co_await std::move(running);
 

@@ -20,6 +20,10 @@
 // PATH; a relative one is relative to the working directory); F + ": timed out after
 // <seconds>s" after the time-out (the group gets SIGTERM, then SIGKILL 200 ms later); the
 // trimmed standard error, or F when it is empty, for a non-zero exit.
+//
+// A job ends with its program: when the program ends, whatever is left of its process
+// group (a helper it forked, one that ignores SIGTERM included) gets SIGKILL before the
+// outcome is recorded. A process that leaves the group on purpose (setsid) is out of reach.
 
 #include <cstddef>
 #include <string>

@@ -20,6 +20,15 @@ void requireBroadcastAllowed(const CoordinationContext& context, const std::stri
   }
 }
 
+// The queue skips a recipient that nobody speaks for, so a message to a misspelt or departed
+// agent would be reported as sent and then lost; the caller is told instead, before anything
+// is queued. A broadcast goes to whoever is registered, as before.
+void requireRegisteredRecipient(const CoordinationContext& context, const std::string& selector) {
+  if (!isBroadcast(selector) && !context.notificationQueue.isRegistered(selector)) {
+    throw DaemonError::agentNotRegistered(selector);
+  }
+}
+
 std::string identifiedSender(const CoordinationContext& context, const std::string& clientId) {
   std::optional<std::string> name = context.notificationQueue.getAgentName(clientId);
   if (!name) throw DaemonError::agentNotIdentified();
@@ -55,6 +64,7 @@ asio::awaitable<Json> handleAgentsMessage(CoordinationContext& context, std::str
   Json data{{"message", *message}, {"source", "agents_message"}};
   if (const Json& metadata = argument(arguments, "metadata"); metadata.is_object()) data["metadata"] = metadata;
   std::string sender = identifiedSender(context, clientId);
+  requireRegisteredRecipient(context, to);
   context.notificationQueue.notify(sender, to, data);
 
   std::string conversationSender = sender;
@@ -91,6 +101,7 @@ asio::awaitable<Json> handleNotify(CoordinationContext& context, std::string cli
   const Json& data = argument(arguments, "data");
   if (!data.is_object()) throw DaemonError::missingParameter("data");
   std::string sender = identifiedSender(context, clientId);
+  requireRegisteredRecipient(context, selector);
   context.notificationQueue.notify(sender, selector, data);
 
   std::string title = "Notification Sent";

@@ -21,6 +21,20 @@ void sortNewestFirst(std::vector<Record>& records) {
   });
 }
 
+bool isFinished(const TrackedJob& job) { return job.status != "queued" && job.status != "running"; }
+
+std::size_t outputBytes(const TrackedJob& job) {
+  return (job.result ? job.result->size() : 0) + (job.error ? job.error->size() : 0);
+}
+
+// Puts a note in place of a dropped text; a text no longer than the note stays as it is.
+void replaceDroppedText(std::optional<std::string>& text) {
+  if (!text) return;
+  std::string note = "[output dropped: " + std::to_string(text->size()) +
+                     " bytes; the daemon keeps the output of its newest finished jobs only]";
+  if (note.size() < text->size()) text = std::move(note);
+}
+
 template <class Record>
 std::vector<Record> allRecords(const std::map<std::string, Record>& records) {
   std::vector<Record> out;
@@ -193,11 +207,43 @@ std::vector<TrackedWorkstream> WorkTracker::listWorkstreams() const {
 void WorkTracker::indexJob(const TrackedJob& job) {
   jobsByStatus_.insert(job.status, job.updatedAt, job.id);
   if (job.status == "queued") queuedJobs_.emplace(job.createdAt, job.id);
+  if (!isFinished(job)) return;
+  // Every change of a finished job finishes it anew: it becomes the newest.
+  const std::uint64_t order = ++lastFinish_;
+  finishedJobs_.emplace(order, job.id);
+  jobsWithOutput_.emplace(order, job.id);
+  finishOrder_[job.id] = order;
+  finishedOutputBytes_ += outputBytes(job);
 }
 
 void WorkTracker::unindexJob(const TrackedJob& job) {
   jobsByStatus_.erase(job.status, job.updatedAt, job.id);
   queuedJobs_.erase({job.createdAt, job.id});
+  auto finished = finishOrder_.find(job.id);
+  if (finished == finishOrder_.end()) return;
+  finishedJobs_.erase(finished->second);
+  if (jobsWithOutput_.erase(finished->second) != 0) finishedOutputBytes_ -= outputBytes(job);
+  finishOrder_.erase(finished);
+}
+
+void WorkTracker::dropOutput(const std::string& id) {
+  TrackedJob& job = jobs_.at(id);
+  jobsWithOutput_.erase(finishOrder_.at(id));
+  finishedOutputBytes_ -= outputBytes(job);
+  replaceDroppedText(job.result);
+  replaceDroppedText(job.error);
+}
+
+void WorkTracker::applyJobRetention() {
+  // Records first: the output of a record that goes needs no separate dropping.
+  while (finishedJobs_.size() > retention_.maxFinishedJobs) {
+    auto oldest = jobs_.find(finishedJobs_.begin()->second);
+    unindexJob(oldest->second);
+    jobs_.erase(oldest);
+  }
+  while (finishedOutputBytes_ > retention_.maxFinishedOutputBytes && !jobsWithOutput_.empty()) {
+    dropOutput(jobsWithOutput_.begin()->second);
+  }
 }
 
 void WorkTracker::storeJob(TrackedJob job) {
@@ -249,6 +295,7 @@ void WorkTracker::setJobCompleted(const std::string& id, const std::string& resu
     job.result = result;
     job.updatedAt = now();
   });
+  applyJobRetention();
 }
 
 void WorkTracker::setJobFailed(const std::string& id, const std::string& error) {
@@ -257,6 +304,7 @@ void WorkTracker::setJobFailed(const std::string& id, const std::string& error) 
     job.error = error;
     job.updatedAt = now();
   });
+  applyJobRetention();
 }
 
 std::vector<TrackedJob> WorkTracker::listJobs(const std::optional<std::string>& status) const {

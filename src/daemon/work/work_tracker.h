@@ -1,10 +1,16 @@
 #pragma once
 
 // The daemon's in-memory register of tracked tasks, workstreams and jobs. Starts empty
-// with every daemon process; nothing is stored on disk and nothing is ever removed.
-// It decides no policy: any status is accepted, any transition allowed, and a change of
-// an unknown id does nothing (callers that must report a missing record ask `task` or
-// `job` first).
+// with every daemon process; nothing is stored on disk. It decides no policy: any status
+// is accepted, any transition allowed, and a change of an unknown id does nothing (callers
+// that must report a missing record ask `task` or `job` first).
+//
+// Tasks and workstreams are never removed. Finished jobs (any status but "queued" and
+// "running") are bounded, since a busy agent finishes jobs without end and each may carry
+// a megabyte of output: their result and error texts together are held to
+// JobRetention::maxFinishedOutputBytes by replacing the texts of the jobs that finished
+// first with a note of what was dropped, and only the newest maxFinishedJobs finished
+// records are kept. Queued and running jobs are never touched.
 //
 // Lives on the daemon's io thread. No operation suspends, so each runs whole, and a change
 // followed by a read in the same turn sees exactly that change. Records handed out are
@@ -12,6 +18,7 @@
 // assignee and jobs by status, so a heartbeat, a stalled check or a job pick reads only the
 // records it returns (100k records made a full walk cost tens of milliseconds).
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -25,13 +32,20 @@
 
 namespace qd {
 
+// How much of its finished jobs the tracker keeps.
+struct JobRetention {
+  std::size_t maxFinishedJobs = 1000;               // the newest finished records
+  std::size_t maxFinishedOutputBytes = 64u << 20;   // their result and error texts together
+};
+
 class WorkTracker {
  public:
   // The largest hour count whose milliseconds still fit a signed 64-bit integer; larger
   // stalled thresholds are clamped to it.
   static constexpr std::int64_t maxStalledHours = 2'562'047'788'015;
 
-  explicit WorkTracker(const Clock& clock = Clock::system()) : clock_(clock) {}
+  explicit WorkTracker(const Clock& clock = Clock::system(), JobRetention retention = {})
+      : clock_(clock), retention_(retention) {}
 
   // Stores a fresh task (no assignee, no comments), replacing any task under that id.
   void createTask(const std::string& id, const std::string& title, const std::string& status, const StringMap& metadata);
@@ -67,6 +81,8 @@ class WorkTracker {
   // that id, with a creation serial no earlier job had.
   void createJob(const TrackedJobCreateRequest& request);
   void setJobRunning(const std::string& id);  // result and error are kept
+  // These two finish a job: it becomes the newest finished one, and older finished jobs
+  // may lose their output or their record (see JobRetention).
   void setJobCompleted(const std::string& id, const std::string& result);  // error is kept
   void setJobFailed(const std::string& id, const std::string& error);      // result is kept
   std::vector<TrackedJob> listJobs(const std::optional<std::string>& status) const;  // newest first
@@ -93,8 +109,12 @@ class WorkTracker {
   void indexJob(const TrackedJob& job);
   void unindexJob(const TrackedJob& job);
   std::vector<TrackedTask> tasksOf(const OrderedIndex<TaskGroupKey>::Group& group) const;
+  // Drops output, then records, of the jobs that finished first until both bounds hold.
+  void applyJobRetention();
+  void dropOutput(const std::string& id);
 
   const Clock& clock_;
+  const JobRetention retention_;
   std::map<std::string, TrackedTask> tasks_;
   std::map<std::string, TrackedWorkstream> workstreams_;
   std::map<std::string, TrackedJob> jobs_;
@@ -102,6 +122,13 @@ class WorkTracker {
   OrderedIndex<std::string> jobsByStatus_;          // by updatedAt
   std::set<std::pair<std::int64_t, std::string>> queuedJobs_;  // by createdAt
   std::uint64_t lastJobSerial_ = 0;
+  // Finished jobs in the order they finished (oldest first), all of them and those whose
+  // output still counts against the bound; `finishOrder_` finds a job's place.
+  std::map<std::uint64_t, std::string> finishedJobs_;
+  std::map<std::uint64_t, std::string> jobsWithOutput_;
+  std::map<std::string, std::uint64_t> finishOrder_;
+  std::uint64_t lastFinish_ = 0;
+  std::size_t finishedOutputBytes_ = 0;
 };
 
 }  // namespace qd

@@ -36,6 +36,7 @@ TEST(DaemonErrorTest, DescriptionsAreTheRepliesClientsRead) {
       {DaemonError::notConnected(), DaemonError::Kind::notConnected, "Not connected to Tinderbox"},
       {DaemonError::agentNotIdentified(), DaemonError::Kind::agentNotIdentified,
        "Agent not identified - call identify tool first"},
+      {DaemonError::agentNotRegistered("nobody"), DaemonError::Kind::agentNotRegistered, "Agent not registered: nobody"},
       {DaemonError::broadcastDisabled(), DaemonError::Kind::broadcastDisabled,
        "Broadcast notifications are disabled in settings"},
       {DaemonError::internalNavigationError(), DaemonError::Kind::internalNavigationError,

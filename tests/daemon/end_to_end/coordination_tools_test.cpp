@@ -1,6 +1,6 @@
 // The coordination tools through the real daemon program: the task board, messages between
-// two connections, and the broadcast switch. Tier beta, no note app, tasks switched on and
-// broadcasts off in tool-settings.json.
+// two connections, a message to a name nobody holds, and the broadcast switch. Tier beta,
+// no note app, tasks switched on and broadcasts off in tool-settings.json.
 
 #include <gtest/gtest.h>
 
@@ -90,6 +90,19 @@ TEST_F(CoordinationToolsEndToEnd, MessagesGoFromOneConnectionToAnotherOnce) {
   const std::string notified = text(call(*bob, "agents", {{"operation", "check_messages"}}));
   EXPECT_EQ(occurrences(notified, "\"from\": \"alice\""), 1u) << notified;
   EXPECT_NE(notified.find("\"build\": \"green\""), std::string::npos) << notified;
+}
+
+TEST_F(CoordinationToolsEndToEnd, AMessageToAnAgentNobodyHoldsFailsAndIsNotKept) {
+  auto alice = connect();
+  registerAgent(*alice, "alice");
+  EXPECT_EQ(error(call(*alice, "agents", {{"operation", "message"}, {"to", "nobody"}, {"message", "hello?"}})),
+            "Agent not registered: nobody");
+  EXPECT_EQ(error(call(*alice, "notify", {{"agents", "nobody"}, {"data", {{"build", "green"}}}})),
+            "Agent not registered: nobody");
+  // An agent that takes the name afterwards finds nothing waiting.
+  auto late = connect();
+  registerAgent(*late, "nobody");
+  EXPECT_EQ(text(call(*late, "agents", {{"operation", "check_messages"}})), "[]");
 }
 
 TEST_F(CoordinationToolsEndToEnd, AConnectionThatLeavesTakesItsAgentName) {

@@ -1,8 +1,8 @@
 // Jobs and workstreams through the real daemon program: a job's command runs as a child of
 // the daemon and its outcome is listed; a burst of enqueues gets distinct ids; the running
-// count holds to maxConcurrentJobs until run_next forces one more; a job still running at
-// SIGTERM does not outlive the daemon. Tier beta, no note app, jobs and workstreams
-// switched on in tool-settings.json.
+// count holds to maxConcurrentJobs until run_next forces one more; nothing a job left in its
+// process group outlives the job, and a job still running at SIGTERM does not outlive the
+// daemon. Tier beta, no note app, jobs and workstreams switched on in tool-settings.json.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 
 #include "socket_session.h"
 #include "support/process_table.h"
+#include "support/recording_fakes.h"
 
 namespace qd {
 namespace {
@@ -56,6 +57,15 @@ TEST_F(JobsEndToEnd, AJobsCommandRunsAndItsOutcomeIsListed) {
   const Json failed = finishedJob(*client, missingId);
   EXPECT_EQ(failed["status"], "failed") << failed;
   EXPECT_EQ(failed["error"], "Job " + missingId + " failed: No such file or directory") << failed;
+
+  // An argument cut at a NUL byte would reach the program changed: the job fails unstarted.
+  test::RecordingFakes fakes;
+  fakes.add("recorder");
+  const std::string nulId = enqueue(*client, (fakes.bin() / "recorder").string(), Json::array({std::string("a\0b", 3)}));
+  const Json refused = finishedJob(*client, nulId);
+  EXPECT_EQ(refused["status"], "failed") << refused;
+  EXPECT_EQ(refused["error"], "Job " + nulId + " failed: argument contains a NUL byte") << refused;
+  EXPECT_TRUE(fakes.runs("recorder").empty());
 }
 
 TEST_F(JobsEndToEnd, ABurstOfEnqueuesGetsOneJobEach) {
@@ -133,6 +143,37 @@ TEST_F(JobsEndToEnd, AWorkstreamStartedWithoutANameIsNamedAfterItsId) {
   ASSERT_EQ(listed.size(), 1u) << listed;
   EXPECT_EQ(listed[0]["name"], id);
   EXPECT_EQ(listed[0]["status"], "completed");
+}
+
+TEST_F(JobsEndToEnd, NothingAJobLeftInItsGroupOutlivesTheJobOrTheDaemon) {
+  test::adoptOrphans();  // the job's helpers are orphaned when its program ends
+  auto client = connect();
+  // The program prints its group and leaves behind a helper that ignores SIGTERM.
+  const std::string leaveHelper = "(trap '' TERM; exec sleep 600) & echo $$";
+  const Json done = finishedJob(*client, enqueue(*client, "/bin/sh", Json::array({"-c", leaveHelper})));
+  ASSERT_EQ(done["status"], "done") << done;
+  const pid_t endedGroup = static_cast<pid_t>(std::stol(done["result"].get<std::string>()));
+  EXPECT_TRUE(test::groupEmptiesWithin(endedGroup, std::chrono::seconds(30)));
+
+  // The same helper under a program still running when the daemon stops.
+  const std::string ready = (home_.path() / "ready").string();
+  enqueue(*client, "/bin/sh", Json::array({"-c", leaveHelper + " > " + ready + "; wait"}));
+  pid_t runningGroup = 0;
+  for (int attempt = 0; attempt < 3000 && runningGroup == 0; ++attempt) {
+    const std::string text = test::DaemonProcess::readFile(ready);
+    if (!text.empty() && text.back() == '\n') runningGroup = static_cast<pid_t>(std::stol(text));
+    if (runningGroup == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(runningGroup, 0) << "the second job never started";
+  daemon_->signal(SIGTERM);
+  EXPECT_EQ(daemon_->waitForExit(), 0) << daemon_->stderrText();
+  EXPECT_TRUE(test::groupEmptiesWithin(runningGroup, std::chrono::seconds(30)));
+
+  for (pid_t group : {endedGroup, runningGroup}) {
+    if (test::processesInGroup(group).empty()) continue;
+    ::kill(-group, SIGKILL);
+    test::groupEmptiesWithin(group, std::chrono::seconds(30));
+  }
 }
 
 TEST_F(JobsEndToEnd, SigtermWithARunningJobLeavesNoProcessOfIt) {

@@ -2,7 +2,8 @@
 // osascript first on PATH records its arguments (and refuses once the test says so), and
 // HOME holds a small Messages database. Messages are read from the database newest first
 // within the row cap; scripts carry escaped text; a refused automation check answers with
-// the guidance; a missing database is named with its path.
+// the guidance; a missing database is named with its path; an argument holding a NUL byte
+// never reaches osascript.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include "daemon/providers/chat_db_fixture.h"
 #include "socket_session.h"
+#include "support/recording_fakes.h"
 
 namespace qd {
 namespace {
@@ -118,6 +120,48 @@ TEST_F(ScriptedProvidersEndToEnd, ScriptsCarryEscapedTextAndARefusedCheckAnswers
   EXPECT_TRUE(refused.starts_with("Reminders access is required for automation request to Reminders")) << refused;
   EXPECT_NE(refused.find("Privacy & Security > Automation"), std::string::npos) << refused;
   EXPECT_TRUE(refused.ends_with("Details: Permission preflight failed")) << refused;
+}
+
+// A NUL byte would end the C string the program gets, cutting a script line inside its
+// quoted literal, so that a second argument the caller controls became script code: such a
+// call fails before osascript runs it.
+class NulBytesEndToEnd : public test::SocketSession {
+ protected:
+  void SetUp() override {
+    fakes_.add("osascript");
+    const char* path = std::getenv("PATH");
+    const Json readWrite{{"read", true}, {"write", true}};
+    startDaemon("dev",
+                Json{{"helperToolEnabled", {{"mail", true}, {"messages", true}}},
+                     {"defaultCategoryPolicy", {{"mail", readWrite}, {"messages", readWrite}}}},
+                {{"PATH", fakes_.bin().string() + ":" + (path ? path : "/usr/bin:/bin")}});
+  }
+
+  test::RecordingFakes fakes_;
+};
+
+TEST_F(NulBytesEndToEnd, AnArgumentWithANulByteFailsAndNeverReachesOsascript) {
+  auto client = connect();
+  const std::string escape = R"(" & (do shell script "touch /tmp/qd-nul-escaped") & ")";
+  const std::string nul(1, '\0');
+  struct Case {
+    const char* tool;
+    Json arguments;
+    const char* application;  // whose access the provider checks first, with a script of its own
+    const char* domain;
+  };
+  const Case cases[] = {
+      {"mail_send", {{"to", escape}, {"subject", "s"}, {"body", "body" + nul}}, "Mail", "MailToolProvider"},
+      {"messages_send", {{"phoneNumber", "+1" + nul}, {"message", escape}}, "Messages", "MessagesToolProvider"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(error(call(*client, c.tool, c.arguments)),
+              "Error Domain=" + std::string(c.domain) + " Code=1 \"AppleScript failed: argument contains a NUL byte\"");
+  }
+  // osascript ran only the access checks, which carry no text of the caller.
+  std::vector<std::vector<std::string>> expected;
+  for (const Case& c : cases) expected.push_back({"tell application \"" + std::string(c.application) + "\" to get name"});
+  EXPECT_EQ(fakes_.scripts(), expected);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/collect_output.h"
 #include "support/process_table.h"
+#include "support/temp_dir.h"
 #include "support/test_io.h"
 
 namespace qd {
@@ -71,6 +74,46 @@ TEST(ChildProcess, AMissingProgramFailsToSpawnWithTheSystemsText) {
     EXPECT_EQ(e.errorNumber(), ENOENT);
     EXPECT_EQ(e.description(), "No such file or directory");
   }
+}
+
+TEST(ChildProcess, ANulByteInThePathAnArgumentOrTheEnvironmentIsRefusedBeforeAnythingStarts) {
+  const test::TempDir dir("nul");
+  const std::string marker = (dir.path() / "ran").string();
+  const std::string script = "touch " + marker;
+  const std::string nul(1, '\0');
+  struct Case {
+    const char* name;
+    SpawnOptions options;
+    std::string error;
+  };
+  const auto withOverlay = [&](std::string name, std::string value) {
+    SpawnOptions options = spawnOptions("/bin/sh", {"-c", script});
+    options.environmentOverlay = std::map<std::string, std::string>{{std::move(name), std::move(value)}};
+    return options;
+  };
+  SpawnOptions forked = spawnOptions("/bin/sh", {"-c", script, "x" + nul + "y"});
+  forked.parentDeathSignal = SIGTERM;
+  const Case cases[] = {
+      {"program path", spawnOptions("/bin/sh" + nul + "ignored", {"-c", script}), "program path contains a NUL byte"},
+      {"last argument", spawnOptions("/bin/sh", {"-c", script, "tail" + nul}), "argument contains a NUL byte"},
+      {"script argument", spawnOptions("/bin/sh", {"-c", script + nul + "; echo cut"}), "argument contains a NUL byte"},
+      {"overlay value", withOverlay("QD_NUL", "a" + nul + "b"), "environment entry contains a NUL byte"},
+      {"overlay name", withOverlay("QD" + nul + "X", "a"), "environment entry contains a NUL byte"},
+      {"fork and exec path", forked, "argument contains a NUL byte"},
+  };
+  for (const Case& c : cases) {
+    try {
+      ChildProcess::spawn(c.options);
+      ADD_FAILURE() << c.name << ": spawn succeeded";
+    } catch (const ChildProcessError& e) {
+      EXPECT_EQ(e.description(), c.error) << c.name;
+      EXPECT_EQ(e.errorNumber(), EINVAL) << c.name;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  // Without a NUL the same program runs.
+  runShell(script);
+  EXPECT_TRUE(std::filesystem::exists(marker));
 }
 
 TEST(ChildProcess, ReadsBothPipesWhileTheChildRunsSoAChattyChildNeverStalls) {

@@ -115,5 +115,16 @@ TEST_F(CollectUntilExitAsync, AGrandchildHoldingThePipesDoesNotHoldTheRun) {
   EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
 }
 
+TEST_F(CollectUntilExitAsync, KillGroupAtExitLeavesNoMemberBehindTheChild) {
+  AsyncCollectOptions options;
+  options.killGroupAtExit = true;
+  // The background sleep ignores SIGTERM, holds both pipes and would outlive the shell.
+  auto out = runShell("(trap '' TERM; exec sleep 1000) & echo done", options);
+  EXPECT_EQ(out.end, End::exited);
+  EXPECT_TRUE(out.status.success());
+  EXPECT_EQ(out.standardOutput, "done\n");
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+}
+
 }  // namespace
 }  // namespace qd

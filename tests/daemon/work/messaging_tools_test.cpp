@@ -78,9 +78,19 @@ TEST_F(MessagingToolsTest, ErrorsInTheirOrder) {
        "Agent not identified - call identify tool first"},
       {"too large", [&] { return notify(Json{{"agents", "bob"}, {"data", {{"p", std::string(100001, 'x')}}}}, "client-a"); },
        "Notification size (100009 bytes) exceeds maximum (100000 bytes)"},
+      {"notify nobody", [&] { return notify(Json{{"agents", "nobody"}, {"data", {{"n", 1}}}}, "client-a"); },
+       "Agent not registered: nobody"},
+      {"message nobody", [&] { return message(Json{{"to", "nobody"}, {"message", "m"}}, "client-a"); },
+       "Agent not registered: nobody"},
+      {"names are exact", [&] { return message(Json{{"to", "Bob"}, {"message", "m"}}, "client-a"); },
+       "Agent not registered: Bob"},
   };
   for (const Case& c : cases) EXPECT_EQ(outcome(c.call()), c.error) << c.name;
   EXPECT_EQ(agents(Json{{"operation", "check_messages"}}, "client-b"), "[]");
+  // Nothing was kept for a name that registers later.
+  queue.identifyAgent("client-n", "nobody");
+  EXPECT_EQ(agents(Json{{"operation", "check_messages"}}, "client-n"), "[]");
+  EXPECT_EQ(queue.getStatistics().queuedNotifications, 0);
   EXPECT_TRUE(app.calls.empty());
 }
 

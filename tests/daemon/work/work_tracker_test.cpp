@@ -1,5 +1,6 @@
 #include "daemon/work/work_tracker.h"
 
+#include <algorithm>
 #include <random>
 #include <tuple>
 
@@ -170,6 +171,95 @@ TEST_F(WorkTrackerTest, CompletionAfterFailureKeepsTheError) {
   EXPECT_EQ(job.status, "done");
   EXPECT_EQ(job.result, "ok");
   EXPECT_EQ(job.error, "exit 1");
+}
+
+class JobRetentionTest : public ::testing::Test {
+ protected:
+  void create(const std::string& id) { tracker().createJob({id, "a", "shell", "cmd", {}, std::nullopt, {}}); }
+  // Runs a created job and finishes it with `bytes` of result, or of error when it fails.
+  void finish(const std::string& id, std::size_t bytes, bool failed = false) {
+    tracker().setJobRunning(id);
+    if (failed) {
+      tracker().setJobFailed(id, std::string(bytes, 'e'));
+    } else {
+      tracker().setJobCompleted(id, std::string(bytes, 'r'));
+    }
+  }
+  std::vector<std::string> listed(const std::optional<std::string>& status) {
+    std::vector<std::string> out;
+    for (const TrackedJob& job : tracker().listJobs(status)) out.push_back(job.id);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static std::string note(std::size_t bytes) {
+    return "[output dropped: " + std::to_string(bytes) +
+           " bytes; the daemon keeps the output of its newest finished jobs only]";
+  }
+
+  // Made on first use, with the bounds the test set by then.
+  WorkTracker& tracker() {
+    if (!tracker_) tracker_.emplace(clock, retention);
+    return *tracker_;
+  }
+
+  ManualClock clock;
+  JobRetention retention{3, 500};
+  std::optional<WorkTracker> tracker_;
+};
+
+TEST_F(JobRetentionTest, OnlyTheLastFinishedRecordsAreKeptAndUnfinishedJobsNeverGo) {
+  for (const char* id : {"F1", "F2", "F3", "F4", "F5", "Q1", "Q2", "Q3", "Q4", "R1", "R2"}) create(id);
+  tracker().setJobRunning("R1");
+  tracker().setJobRunning("R2");
+  // Finishing order, not creation order or time, decides which records stay.
+  for (const char* id : {"F3", "F1", "F5", "F2", "F4"}) finish(id, 10, std::string(id) == "F2");
+  EXPECT_EQ(listed(std::nullopt), (std::vector<std::string>{"F2", "F4", "F5", "Q1", "Q2", "Q3", "Q4", "R1", "R2"}));
+  EXPECT_FALSE(tracker().job("F3"));
+  EXPECT_EQ(tracker().job("F2")->error, std::string(10, 'e'));
+  EXPECT_EQ(tracker().runningJobsCount(), 2);
+  EXPECT_EQ(tracker().nextQueuedJob()->id, "Q1");
+
+  // A finished job queued again under its id no longer counts as finished; a job that runs
+  // again finishes anew, as the newest.
+  create("F5");
+  tracker().setJobRunning("F2");
+  finish("Q1", 10);
+  finish("F2", 10);
+  EXPECT_EQ(listed(std::string("done")), (std::vector<std::string>{"F2", "F4", "Q1"}));
+  EXPECT_EQ(tracker().job("F5")->status, "queued");
+  finish("Q2", 10);
+  EXPECT_EQ(listed(std::string("done")), (std::vector<std::string>{"F2", "Q1", "Q2"}));
+}
+
+TEST_F(JobRetentionTest, OutputOfTheFirstFinishedJobsIsDroppedFirstAndTheirRecordsSaySo) {
+  retention.maxFinishedJobs = 100;
+  for (const char* id : {"A", "B", "C", "D", "E", "F"}) create(id);
+  finish("A", 200);
+  finish("B", 200, true);
+  EXPECT_EQ(tracker().job("A")->result, std::string(200, 'r'));
+  finish("C", 200);  // 600 bytes: A's output goes
+  EXPECT_EQ(tracker().job("A")->result, note(200));
+  EXPECT_EQ(tracker().job("B")->error, std::string(200, 'e'));
+  finish("D", 200);  // B's error text goes
+  EXPECT_EQ(tracker().job("B")->error, note(200));
+  EXPECT_EQ(tracker().job("B")->status, "failed");
+  EXPECT_EQ(tracker().job("C")->result, std::string(200, 'r'));
+
+  // One output beyond the bound takes every older one with it and then goes itself; a text
+  // no longer than the note stays as it is.
+  finish("E", 10);
+  finish("F", 600);
+  EXPECT_EQ(tracker().job("C")->result, note(200));
+  EXPECT_EQ(tracker().job("D")->result, note(200));
+  EXPECT_EQ(tracker().job("E")->result, std::string(10, 'r'));
+  EXPECT_EQ(tracker().job("F")->result, note(600));
+
+  // The count follows jobs that leave the finished set: G's output is the only one left.
+  tracker().setJobRunning("F");
+  create("G");
+  finish("G", 490);
+  EXPECT_EQ(tracker().job("G")->result, std::string(490, 'r'));
+  EXPECT_EQ(tracker().job("F")->status, "running");
 }
 
 TEST_F(WorkTrackerTest, WorkstreamsMergeAndKeepTheirName) {
