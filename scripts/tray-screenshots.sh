@@ -39,11 +39,36 @@ printf '#!/bin/sh\necho "$*" >>"%s/xdg-open.log"\n' "$home" >"$home/fakes/xdg-op
 chmod 755 "$home/fakes"/*
 export PATH="$home/fakes:$PATH"
 
+# The processes this run started are found as the application finds them: the daemon by
+# the health file it writes, the note-app server by the pid file of the daemon's supervisor,
+# the application and trayer by the pids their launches returned. Each found pid must run
+# the expected executable with this run's HOME, so a daemon or server a developer runs from
+# the same tree is never touched.
+support="$XDG_DATA_HOME/QuarvelDorarov"
+ours() {  # <pid> <executable>
+  [[ "$1" =~ ^[0-9]+$ ]] || return 1
+  [[ "$(readlink "/proc/$1/exe" 2>/dev/null)" == "$(readlink -f "$2")" ]] || return 1
+  tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -qxF "HOME=$home"
+}
+daemon_pid() {
+  local pid
+  pid="$(grep -o '"daemonPid"[[:space:]]*:[[:space:]]*[0-9]*' "$support/health.json" 2>/dev/null | grep -o '[0-9]*$')"
+  if ours "$pid" "$build/bin/QuarvelDorarovDaemon"; then echo "$pid"; fi
+}
+server_pid() {
+  local pid
+  pid="$(cat "$support/daemon.pid" 2>/dev/null)"
+  if ours "$pid" "$TINDERBOX_MCP_PATH"; then echo "$pid"; fi
+}
+
 app_pid=""
 tray_pid=""
 cleanup() {
+  local pid
   [[ -n "$app_pid" ]] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-  pkill -TERM -f "^$build/bin/QuarvelDorarovDaemon --daemon" 2>/dev/null
+  # What the application left running (it stops the daemon as it quits).
+  pid="$(daemon_pid)" && [[ -n "$pid" ]] && kill -TERM "$pid" 2>/dev/null
+  pid="$(server_pid)" && [[ -n "$pid" ]] && kill -TERM "$pid" 2>/dev/null
   [[ -n "$tray_pid" ]] && kill "$tray_pid" 2>/dev/null
   rm -rf "$home"
 }
@@ -93,8 +118,6 @@ open_menu() {
 close_menu() { xdotool key Escape; sleep 0.5; }
 # Picks a menu item by moving down from the top (the header is not selectable).
 pick() { open_menu && { [[ "$1" -gt 0 ]] && xdotool key --delay 150 $(printf 'Down %.0s' $(seq "$1")); xdotool key Return; }; }
-server_pid() { pgrep -f -n "^$TINDERBOX_MCP_PATH" || true; }
-daemon_pid() { pgrep -f -n "^$build/bin/QuarvelDorarovDaemon --daemon" || true; }
 visible_window() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
 trayer --edge top --align right --widthtype request --height 32 --SetDockType true >/dev/null 2>&1 &
@@ -123,8 +146,8 @@ wait_for 60 bash -c "! kill -0 $first 2>/dev/null" || fail "Quit Tinderbox left 
 wait_for 30 icon_is yellow || echo "NOTE: the daemon brought the note-app server back before the icon turned yellow"
 open_menu && shot 02-note-app-closed && close_menu
 pick 2  # Settings..., Open Tinderbox
-wait_for 60 bash -c "p=\$(pgrep -f -n '^$TINDERBOX_MCP_PATH'); [[ -n \$p && \$p != $first ]]" ||
-  fail "Open Tinderbox did not start the server again"
+new_server() { local p; p="$(server_pid)"; [[ -n "$p" && "$p" != "$first" ]]; }
+wait_for 60 new_server || fail "Open Tinderbox did not start the server again"
 second="$(server_pid)"
 echo "note-app server pid $first, then $second"
 wait_for 60 icon_is green || fail "the icon did not turn green again"

@@ -7,7 +7,18 @@
 namespace qd {
 
 AppContext AppContext::current(AlertPresenter* alerts) {
-  return AppContext{platform::Environment::current(), runningExecutableFolder(), alerts};
+  AppContext context{platform::Environment::current(), runningExecutableFolder(), alerts};
+  // The process-wide configuration, which the admin client's default socket reads too:
+  // the program reads its environment once.
+  ConfigurationOnce& once = *context.configurationOnce;
+  std::call_once(once.read, [&once] { once.value = &Configuration::shared(); });
+  return context;
+}
+
+const Configuration& AppContext::configuration() const {
+  ConfigurationOnce& once = *configurationOnce;
+  std::call_once(once.read, [&once, this] { once.value = &once.owned.emplace(environment); });
+  return *once.value;
 }
 
 std::optional<std::filesystem::path> AppContext::resourcesFolder() const {

@@ -9,6 +9,8 @@
 //   <prefix>/share/quarvel-dorarov/        resources: the service-unit template
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -32,12 +34,24 @@ struct AppContext {
   static AppContext current(AlertPresenter* alerts);
 
   bool isTestHost() const { return environment.get(testHostVariable).has_value(); }
-  Configuration configuration() const { return Configuration(environment); }
+  // The configuration of `environment`, read on first use and kept: an out-of-range
+  // TINDERBOX_* value warns once, as in the daemon. Copies of the context share the one
+  // reading, so change `environment` only before the first use. The running program's
+  // context uses the process-wide one (Configuration::shared()), read at launch.
+  const Configuration& configuration() const;
 
   std::optional<std::filesystem::path> resourcesFolder() const;
   std::optional<std::filesystem::path> daemonExecutable() const;
   // $XDG_CONFIG_HOME/systemd/user/vir.izerorudidodad.udodaz.service
   std::filesystem::path installedUnitPath() const;
+
+  // Read once, from any thread; shared by copies.
+  struct ConfigurationOnce {
+    std::once_flag read;
+    std::optional<Configuration> owned;  // read from `environment`, unless the process-wide one is used
+    const Configuration* value = nullptr;
+  };
+  std::shared_ptr<ConfigurationOnce> configurationOnce = std::make_shared<ConfigurationOnce>();
 };
 
 }  // namespace qd

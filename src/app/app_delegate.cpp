@@ -93,8 +93,14 @@ void AppDelegate::showFirstRunDialog() {
     return;
   }
   postStart();
+  // Without a service manager the unit is only the recipe: the application starts the
+  // daemon itself, and says so.
   present({Alert::Style::informational, "Installation Complete",
-           "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."});
+           services_->usesSystemd()
+               ? "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."
+               : "The Quarvel Dorarov service has been installed. No service manager is running, so Quarvel "
+                 "Dorarov started the daemon itself; it runs while Quarvel Dorarov runs.\nQuarvel Dorarov is now "
+                 "active."});
 }
 
 void AppDelegate::applicationWillTerminate() {

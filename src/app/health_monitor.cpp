@@ -180,7 +180,7 @@ void HealthMonitor::startDaemon() {
   }
   // The stale clean-up: only when the service is not running and health.json names no
   // live daemon (one started by hand keeps its socket).
-  const Configuration configuration = context_.configuration();
+  const Configuration& configuration = context_.configuration();
   if (!services_.isServiceLoaded() && !healthFileNamesLiveDaemon(configuration.healthFilePath())) {
     for (const char* name : {"daemon.sock", "daemon.lock", "daemon.pid"}) {
       const auto path = configuration.appSupportDir() / name;
@@ -267,7 +267,7 @@ void HealthMonitor::poll(int attempt) {
     later(startupWaitInterval, [this, attempt] { poll(attempt + 1); });
     return;
   }
-  const Configuration configuration = context_.configuration();
+  const Configuration& configuration = context_.configuration();
   showError("Service Did Not Stay Running",
             daemonStartupFailureSummary(installer_.installedDaemonExecutablePath(), configuration.daemonErrorLogPath()));
   postStartupFlags(false, true);

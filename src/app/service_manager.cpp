@@ -239,7 +239,7 @@ ProgramRun DetachedServiceManager::start() {
   if (loadedPid()) return succeededRun();  // as systemctl: starting a running service does nothing
   const auto unit = readServiceUnitFile(context_.installedUnitPath());
   if (!unit) return failedRun("The service unit at " + context_.installedUnitPath().string() + " cannot be read.");
-  const Configuration configuration(context_.environment);
+  const Configuration& configuration = context_.configuration();
   const std::string outputLog = unit->standardOutput.value_or((configuration.logsDir() / "daemon.log").string());
   const std::string errorLog = unit->standardError.value_or(configuration.daemonErrorLogPath());
   std::error_code ignored;

@@ -45,7 +45,7 @@ std::vector<std::filesystem::path> TinderboxControl::ownExecutablesOf(const AppC
 }
 
 bool TinderboxControl::daemonHasNoteAppServer() const {
-  const Configuration configuration = context_.configuration();
+  const Configuration& configuration = context_.configuration();
   if (configuration.disableTinderbox()) return false;
   const std::string server = configuration.tinderboxMCPPath();
   std::error_code error;

@@ -12,8 +12,8 @@ namespace {
 
 class RecordingServices final : public ServiceManager {
  public:
-  explicit RecordingServices(std::vector<std::string>& log) : log_(log) {}
-  bool usesSystemd() const override { return true; }
+  RecordingServices(std::vector<std::string>& log, bool systemd = true) : log_(log), systemd_(systemd) {}
+  bool usesSystemd() const override { return systemd_; }
   bool isServiceLoaded() override { return false; }
   bool isDaemonServiceRunning() override { return true; }
   ServiceRun run(ServiceVerb verb, bool) override {
@@ -27,12 +27,17 @@ class RecordingServices final : public ServiceManager {
 
  private:
   std::vector<std::string>& log_;
+  bool systemd_;
 };
 
 class LoggedAlerts final : public AlertPresenter {
  public:
   explicit LoggedAlerts(std::vector<std::string>& log) : log_(log) {}
-  void present(const Alert& alert) override { log_.push_back("alert " + alert.title); }
+  void present(const Alert& alert) override {
+    log_.push_back("alert " + alert.title);
+    texts.push_back(alert.informativeText);
+  }
+  std::vector<std::string> texts;
 
  private:
   std::vector<std::string>& log_;
@@ -42,7 +47,7 @@ class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override { test::qtApplication(); }
 
-  std::unique_ptr<AppDelegate> makeDelegate(AppContext context, bool answerInstall) {
+  std::unique_ptr<AppDelegate> makeDelegate(AppContext context, bool answerInstall, bool systemd = true) {
     AppDelegate::Hooks hooks;
     hooks.askToInstall = [this, answerInstall] {
       log_.push_back("first-run");
@@ -50,7 +55,9 @@ class AppDelegateTest : public ::testing::Test {
     };
     hooks.preStop = [this] { log_.push_back("pre-stop"); };
     hooks.evictConflicts = [this] { log_.push_back("conflicts"); };
-    hooks.makeServiceManager = [this](const AppContext&) { return std::make_unique<RecordingServices>(log_); };
+    hooks.makeServiceManager = [this, systemd](const AppContext&) {
+      return std::make_unique<RecordingServices>(log_, systemd);
+    };
     hooks.monitorOptions.fetchHealth = []() -> Json { throw DaemonAdminAPIError::timedOut(); };
     hooks.monitorOptions.schedule = [](std::chrono::milliseconds, std::function<void()> block) {
       QTimer::singleShot(0, QCoreApplication::instance(), std::move(block));
@@ -93,11 +100,24 @@ TEST_F(AppDelegateTest, WithoutAServiceTheFirstRunQuestionComesThenTheConflictPa
   EXPECT_FALSE(std::filesystem::exists(tree_.context(nullptr).installedUnitPath()));
   declined.reset();
 
-  log_.clear();
-  auto accepted = makeDelegate(tree_.context(&alerts_), true);
-  launch(*accepted);
-  EXPECT_EQ(log_, (std::vector<std::string>{"first-run", "stop", "alert Installation Complete", "stop", "reload", "start",
-                                            "conflicts"}));
+  // The closing alert says how the daemon was started.
+  const std::pair<bool, std::string> managers[] = {
+      {true, "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."},
+      {false,
+       "The Quarvel Dorarov service has been installed. No service manager is running, so Quarvel Dorarov started "
+       "the daemon itself; it runs while Quarvel Dorarov runs.\nQuarvel Dorarov is now active."},
+  };
+  for (const auto& [systemd, text] : managers) {
+    std::filesystem::remove(tree_.context(nullptr).installedUnitPath());
+    log_.clear();
+    alerts_.texts.clear();
+    auto accepted = makeDelegate(tree_.context(&alerts_), true, systemd);
+    launch(*accepted);
+    EXPECT_EQ(log_, (std::vector<std::string>{"first-run", "stop", "alert Installation Complete", "stop", "reload",
+                                              "start", "conflicts"}))
+        << systemd;
+    EXPECT_EQ(alerts_.texts, std::vector<std::string>{text}) << systemd;
+  }
 }
 
 TEST_F(AppDelegateTest, UnderATestHostTheLaunchStopsAfterTheMonitorAndQuittingLeavesTheService) {

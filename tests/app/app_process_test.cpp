@@ -61,9 +61,11 @@ class AppProcessTest : public ::testing::Test {
     ASSERT_TRUE(installer.installLaunchdPlist());
   }
 
-  ChildProcess& startApp() {
+  ChildProcess& startApp(const std::map<std::string, std::string>& extraEnvironment = {}) {
     SpawnOptions options = spawnOptions((kBin / "QuarvelDorarov").string());
-    options.environmentOverlay = environment_;
+    std::map<std::string, std::string> environment = environment_;
+    environment.insert(extraEnvironment.begin(), extraEnvironment.end());
+    options.environmentOverlay = environment;
     options.stdinMode = StdioMode::null;
     options.stdoutMode = StdioMode::null;
     apps_.push_back(ChildProcess::spawn(options));
@@ -135,6 +137,22 @@ TEST_F(AppProcessTest, StartsTheDaemonDetachedReachesItAndStopsItOnSigterm) {
   EXPECT_FALSE(processRunsExecutable(*pid, kBin / "QuarvelDorarovDaemon"));
   EXPECT_FALSE(daemonSocketExists());
   EXPECT_EQ(daemonsOfThisHome(), 0);
+}
+
+// The configuration is read once at launch: an out-of-range setting warns once, however
+// many health checks, service runs and quits follow.
+TEST_F(AppProcessTest, AnOutOfRangeSettingWarnsOnceForTheWholeRun) {
+  installUnit();
+  ChildProcess& app = startApp({{"TINDERBOX_MAX_CLIENTS", "0"}});
+  ASSERT_TRUE(eventually([&] { return daemonListening(); })) << errorText(0);
+  app.signalGroup(SIGTERM);
+  ASSERT_TRUE(app.waitForExit(std::chrono::seconds(90)));
+  EXPECT_EQ(app.reap(), (ExitStatus{false, 0}));
+  const std::string& text = errorText(0);
+  const std::string warning = "Warning: TINDERBOX_MAX_CLIENTS must be between 1 and 10000, got 0.";
+  std::size_t count = 0;
+  for (std::size_t at = text.find(warning); at != std::string::npos; at = text.find(warning, at + 1)) ++count;
+  EXPECT_EQ(count, 1u) << text;
 }
 
 TEST_F(AppProcessTest, FiveLaunchesAtOnceLeaveOneApplicationAndOneDaemon) {

@@ -311,7 +311,7 @@ void MCPInstaller::showSuccess(const std::string& configPath) {
                           "\n• Mode: client/profile (connects to this app's daemon)\n• Command: " + folder + "/" +
                           std::string(kDaemonExecutableName) +
                           "\n\nRestart your MCP client to use the Quarvel Dorarov.\n\nDon't forget to start Quarvel "
-                          "Dorarov using the menu bar."});
+                          "Dorarov; it runs in the system tray."});
 }
 
 void MCPInstaller::showRemovalSuccess(const std::string& configPath, const std::vector<std::string>& removedKeys) {

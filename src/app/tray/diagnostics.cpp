@@ -62,7 +62,7 @@ Diagnostics::~Diagnostics() {
 }
 
 std::string Diagnostics::diagnosticsSummary() {
-  const Configuration configuration = context_.configuration();
+  const Configuration& configuration = context_.configuration();
   const auto resources = context_.resourcesFolder();
   const auto serviceExecutable = installer_.installedDaemonExecutablePath();
   const bool executableExists = serviceExecutable && ::access(serviceExecutable->c_str(), X_OK) == 0;

@@ -85,8 +85,8 @@ TEST_F(MCPInstallerTest, InstallIntoMissingFileCreatesItSortedAndRecordsIt) {
                 "\n\nConfiguration:\n• Endpoints: tinderbox, router-core, tbx-nav, tbx-doc, tbx-export\n• Mode: "
                 "client/profile (connects to this app's daemon)\n• Command: " +
                 home_.command() +
-                "\n\nRestart your MCP client to use the Quarvel Dorarov.\n\nDon't forget to start Quarvel Dorarov "
-                "using the menu bar.");
+                "\n\nRestart your MCP client to use the Quarvel Dorarov.\n\nDon't forget to start Quarvel Dorarov; "
+                "it runs in the system tray.");
   EXPECT_TRUE(fs::is_regular_file(desktop));
 }
 

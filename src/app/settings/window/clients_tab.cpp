@@ -1,5 +1,6 @@
 #include "app/settings/window/clients_tab.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,6 +40,15 @@ class MiddleElidedLabel : public QLabel {
  private:
   QString full_;
 };
+
+// The palette of a button filled with the accent colour.
+QPalette accentPalette(QPalette palette) {
+  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Button, palette.color(group, QPalette::Highlight));
+    palette.setColor(group, QPalette::ButtonText, palette.color(group, QPalette::HighlightedText));
+  }
+  return palette;
+}
 
 }  // namespace
 
@@ -120,7 +130,11 @@ void ClientsTab::showRow(Row& row) {
   row.dot->setPixmap(ItemPainting::dotPixmap(row.installed ? QColor(0x34, 0xc7, 0x59) : palette().color(QPalette::Mid), 8));
   row.dot->setAccessibleName(row.installed ? tr("Installed") : tr("Not installed"));
   row.button->setText(row.installed ? tr("Remove") : tr("Install"));
-  row.button->setDefault(false);
+  // "Install" is the prominent action: the style's default-button look, filled with the
+  // accent colour. "Remove" is a plain button. (Outside a dialog a default button takes no
+  // Return key, so several rows may show it.)
+  row.button->setDefault(!row.installed);
+  row.button->setPalette(row.installed ? QPalette() : accentPalette(palette()));
   row.button->setAccessibleDescription(QString::fromStdString(row.entry.title));
 }
 
@@ -181,6 +195,13 @@ std::vector<ClientsTab::RowView> ClientsTab::rows() const {
   std::vector<RowView> out;
   for (const auto& row : rows_) out.push_back({row.entry.id, row.path, row.installed, row.button});
   return out;
+}
+
+void ClientsTab::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // The dots and the accent of "Install" take their colours from the palette.
+  if (event->type() != QEvent::PaletteChange) return;
+  for (auto& row : rows_) showRow(row);
 }
 
 void ClientsTab::showEvent(QShowEvent* event) {

@@ -304,6 +304,12 @@ int main(int argc, char** argv) {
     driver.showTab(tab);
     driver.shot("minimum-" + tab.toLower());
   }
+  // The top of the sidebar, where descriptions wrap, beside the first category's tools.
+  if (!model.groupedTools().empty()) {
+    driver.showTab("Tools");
+    root.toolsTab()->selectCategory(QString::fromStdString(model.groupedTools().front().first));
+    driver.shot("minimum-tools-first-category");
+  }
   driver.reportClipping();
   root.resize(SettingsWindowRoot::defaultWindowSize);
 

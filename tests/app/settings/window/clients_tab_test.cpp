@@ -94,6 +94,29 @@ TEST_F(ClientsTabTest, InstallTurnsGreenSilentlyRemoveGoesThroughTheAlertAndHand
   EXPECT_FALSE(tab_->refreshTimerActive());
 }
 
+// The button as drawn, beside a plain button with the same text and size.
+bool drawnPlain(QPushButton& button) {
+  QPushButton plain(button.text(), button.parentWidget());
+  plain.resize(button.size());
+  return button.grab().toImage() == plain.grab().toImage();
+}
+
+TEST_F(ClientsTabTest, InstallIsTheProminentButtonAndRemoveAPlainOne) {
+  tab_->show();
+  auto codex = row("codex");
+  EXPECT_FALSE(drawnPlain(*codex.button));
+  codex.button->click();
+  ASSERT_EQ(codex.button->text(), "Remove");
+  EXPECT_TRUE(drawnPlain(*codex.button));
+  EXPECT_FALSE(drawnPlain(*row("gemini").button));
+
+  // A new palette reaches the accent too.
+  QPalette palette = tab_->palette();
+  palette.setColor(QPalette::Highlight, Qt::darkGreen);
+  tab_->setPalette(palette);
+  EXPECT_EQ(row("gemini").button->palette().color(QPalette::Button), QColor(Qt::darkGreen));
+}
+
 TEST_F(ClientsTabTest, AnUnreadableFileReadsAsNotInstalled) {
   test::writeText(home_ / ".factory" / "mcp.json", "{ not json");
   tick();

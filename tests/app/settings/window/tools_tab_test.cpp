@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "app/settings/window/tools/category_delegate.h"
 #include "app/settings/window/tools/category_sidebar.h"
+#include "app/settings/window/tools/tool_detail_delegate.h"
 #include "app/settings/window/tools/tool_schema_popover.h"
 #include "tools_tab_test_support.h"
 
@@ -30,6 +37,92 @@ QAction* menuAction(QMenu& menu, int position) {
     if (at++ == position) return action;
   }
   return nullptr;
+}
+
+// The sidebar's delegate, noting where each row was painted and where its description went.
+class PaintRecordingCategoryDelegate : public CategoryDelegate {
+ public:
+  using CategoryDelegate::CategoryDelegate;
+  struct Painted {
+    QRect row;
+    QRect description;
+  };
+  mutable std::map<int, Painted> painted;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    painted[index.row()] = {option.rect, geometry(option, index).description};
+    CategoryDelegate::paint(painter, option, index);
+  }
+};
+
+// Rows painted in order, each description inside its own row and no row over the next.
+void expectDescriptionsInsideTheirRows(const std::vector<std::pair<QRect, QRect>>& rows, const std::string& where) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& [row, description] = rows[i];
+    SCOPED_TRACE(where + ", row " + std::to_string(i));
+    EXPECT_GE(description.top(), row.top());
+    EXPECT_LE(description.bottom(), row.bottom());
+    if (i + 1 < rows.size()) {
+      EXPECT_EQ(rows[i + 1].first.top(), row.bottom() + 1);
+    }
+  }
+}
+
+TEST(ToolsTabTest, WrappedDescriptionsStayInsideTheirRowsAtEveryWindowSize) {
+  test::ToolsFixture fixture;
+  ToolsTab& tab = fixture.open();
+  auto* recorder = new PaintRecordingCategoryDelegate(tab.sidebar());
+  tab.sidebar()->setItemDelegate(recorder);
+  // Every category with a description: enough rows for a scroll bar, several that wrap.
+  std::vector<CatalogTool> tools;
+  for (const char* category :
+       {"Router Core", "Tinderbox Core", "TBX Navigation", "TBX Document", "TBX Export", "Bookends", "OmniFocus",
+        "DEVONthink", "Apple Apps: Contacts", "Apple Apps: Notes", "Apple Apps: Mail", "Apple Apps: Messages",
+        "Apple Apps: Reminders", "Apple Apps: Calendar", "Apple Apps: Maps", "ATBRef", "Time"}) {
+    tools.push_back({std::string("tool of ") + category, category});
+  }
+  const std::string longText =
+      "Detailed diagnostics of the daemon (pid, socket, lock and health files, and its runtime state), long enough "
+      "to wrap past two lines in any window.";
+  for (int i = 0; i < 12; ++i) {
+    tools.push_back({"detail_" + std::to_string(i), "Router Core", "read", false, {}, i % 2 ? "Short." : longText});
+  }
+  fixture.feed(tools);
+  tab.selectCategory("Router Core");
+
+  for (const QSize size : {SettingsWindowRoot::defaultWindowSize, SettingsWindowRoot::minimumWindowSize,
+                           SettingsWindowRoot::defaultWindowSize}) {
+    const std::string where = std::to_string(size.width()) + "x" + std::to_string(size.height());
+    fixture.root->resize(size);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    CategorySidebar& sidebar = *tab.sidebar();
+    ASSERT_TRUE(sidebar.verticalScrollBar()->isVisible()) << where;
+    recorder->painted.clear();
+    sidebar.viewport()->grab();
+    std::vector<std::pair<QRect, QRect>> sidebarRows;
+    for (const auto& [row, painted] : recorder->painted) {
+      if (row != static_cast<int>(sidebarRows.size())) break;  // from the first row on, those on screen
+      sidebarRows.emplace_back(painted.row, painted.description);
+    }
+    ASSERT_GE(sidebarRows.size(), 8u) << where;
+    expectDescriptionsInsideTheirRows(sidebarRows, "sidebar at " + where);
+
+    // The detail's tool rows, where its delegate puts their descriptions.
+    ToolTreeView& list = fixture.list();
+    auto* delegate = qobject_cast<ToolDetailDelegate*>(list.itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    std::vector<std::pair<QRect, QRect>> toolRows;
+    for (int i = 0; i < 12; ++i) {
+      const QModelIndex tool = fixture.toolRow("detail_" + std::to_string(i));
+      const QRect row = list.visualRect(tool);
+      toolRows.emplace_back(row, delegate->geometry(row, tool, list.viewport()).secondLine);
+    }
+    std::sort(toolRows.begin(), toolRows.end(),
+              [](const auto& a, const auto& b) { return a.first.top() < b.first.top(); });
+    expectDescriptionsInsideTheirRows(toolRows, "tool list at " + where);
+  }
 }
 
 TEST(ToolsTabTest, StartsUpWithoutACatalogThenSelectsTheFirstCategoryAndRepairsTheSelection) {

@@ -48,10 +48,11 @@ bool hasBadges(const QModelIndex& index) {
   return false;
 }
 
+// The width a row is measured and painted at: the view's viewport, one width for the size
+// hint and the painting, so both wrap the description into the same lines.
 int rowWidth(const QStyleOptionViewItem& option) {
-  if (option.rect.width() > 0) return option.rect.width();
-  const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
-  return view ? view->viewport()->width() : 250;
+  if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) return view->viewport()->width();
+  return option.rect.width() > 0 ? option.rect.width() : 250;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QResizeEvent>
 
 namespace qd {
 
@@ -37,6 +38,15 @@ void CategorySidebar::contextMenuEvent(QContextMenuEvent* event) {
   if (!index.isValid()) return;
   setCurrentIndex(index);
   emit menuRequested(index, event->globalPos());
+}
+
+void CategorySidebar::resizeEvent(QResizeEvent* event) {
+  QListView::resizeEvent(event);
+  // The list lays its rows out again only when its height changes; the row heights depend
+  // on the width, and rows laid out for a wider viewport overlap once it narrows.
+  if (viewport()->width() == laidOutWidth_) return;
+  laidOutWidth_ = viewport()->width();
+  scheduleDelayedItemsLayout();
 }
 
 void CategorySidebar::requestForCurrent() {

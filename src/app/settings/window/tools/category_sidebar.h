@@ -2,6 +2,8 @@
 
 // The Tools tab's category list. Besides the list's own keys it asks for a row's context
 // menu by mouse, by the Menu key and by Shift+F10 (the keyboard ones for the current row).
+// Rows are laid out again whenever the viewport's width changes (the window is resized, the
+// scroll bar comes or goes): a description wraps to that width, so row heights follow it.
 
 #include <QListView>
 
@@ -20,9 +22,12 @@ class CategorySidebar : public QListView {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void requestForCurrent();
+
+  int laidOutWidth_ = -1;
 };
 
 }  // namespace qd

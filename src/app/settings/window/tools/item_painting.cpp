@@ -154,71 +154,45 @@ void drawCheckBox(QPainter& painter, const QRect& rect, bool on, bool enabled, c
   style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, widget);
 }
 
-namespace {
-
-// Lays out at most maxLines lines; answers whether text was left over.
-bool layoutLines(QTextLayout& layout, int width, int maxLines) {
-  layout.beginLayout();
-  int lines = 0;
-  qreal y = 0;
-  bool leftOver = false;
-  for (;;) {
-    QTextLine line = layout.createLine();
-    if (!line.isValid()) break;
-    if (lines == maxLines) {
-      leftOver = true;
-      break;
-    }
-    line.setLineWidth(width);
-    line.setPosition(QPointF(0, y));
-    y += line.height();
-    ++lines;
-  }
-  layout.endLayout();
-  return leftOver;
-}
-
-QString flattened(const QString& text) {
+std::vector<WrappedLine> wrapLines(const QString& text, const QFont& font, int width, int maxLines) {
+  std::vector<WrappedLine> lines;
+  if (text.isEmpty() || width <= 0) return lines;
+  maxLines = std::max(1, maxLines);
+  // Line breaks in the text count as spaces: the row has room for a few lines only.
   QString flat = text;
   flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  return flat;
-}
-
-}  // namespace
-
-int wrappedLineCount(const QString& text, const QFont& font, int width, int maxLines) {
-  if (text.isEmpty() || width <= 0) return 1;
-  QTextLayout layout(flattened(text), font);
-  QTextOption option;
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  layout.setTextOption(option);
-  layoutLines(layout, width, maxLines);
-  return std::clamp(layout.lineCount(), 1, maxLines);
-}
-
-void drawWrapped(QPainter& painter, const QRect& rect, const QString& text, const QFont& font, int maxLines) {
-  if (text.isEmpty() || rect.width() <= 0) return;
-  // Line breaks in the text count as spaces: the row has room for a few lines only.
-  const QString flat = flattened(text);
   QTextLayout layout(flat, font);
   QTextOption option;
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   layout.setTextOption(option);
-  const bool leftOver = layoutLines(layout, rect.width(), maxLines);
+  layout.beginLayout();
+  qreal y = 0;
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    line.setPosition(QPointF(0, y));
+    y += line.height();
+    const bool last = static_cast<int>(lines.size()) + 1 == maxLines;
+    const bool textLeft = line.textStart() + line.textLength() < flat.size();
+    // The last line that fits takes the rest of the text, elided.
+    const QString shown = last && textLeft ? QFontMetrics(font).elidedText(flat.mid(line.textStart()), Qt::ElideRight, width)
+                                           : flat.mid(line.textStart(), line.textLength());
+    lines.push_back({shown, QPointF(0, line.y() + line.ascent())});
+    if (last) break;
+  }
+  layout.endLayout();
+  return lines;
+}
+
+int wrappedLineCount(const QString& text, const QFont& font, int width, int maxLines) {
+  return std::max<int>(1, static_cast<int>(wrapLines(text, font, width, maxLines).size()));
+}
+
+void drawWrapped(QPainter& painter, const QRect& rect, const QString& text, const QFont& font, int maxLines) {
+  const std::vector<WrappedLine> lines = wrapLines(text, font, rect.width(), maxLines);
+  if (lines.empty()) return;
   painter.save();
   painter.setFont(font);
-  const int count = layout.lineCount();
-  for (int i = 0; i < count; ++i) {
-    const QTextLine line = layout.lineAt(i);
-    const QPointF at = rect.topLeft() + line.position();
-    if (i == count - 1 && leftOver) {
-      const QString rest = flat.mid(line.textStart());
-      const QString elided = QFontMetrics(font).elidedText(rest, Qt::ElideRight, rect.width());
-      painter.drawText(QPointF(at.x(), at.y() + line.ascent()), elided);
-    } else {
-      line.draw(&painter, rect.topLeft());
-    }
-  }
+  for (const WrappedLine& line : lines) painter.drawText(QPointF(rect.topLeft()) + line.baseline, line.text);
   painter.restore();
 }
 

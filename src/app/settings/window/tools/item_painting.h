@@ -12,6 +12,8 @@
 #include <QRect>
 #include <QString>
 
+#include <vector>
+
 class QHelpEvent;
 class QPainter;
 class QPalette;
@@ -75,9 +77,19 @@ void drawSwitch(QPainter& painter, const QRect& rect, bool on, bool enabled, con
 void drawCheckBox(QPainter& painter, const QRect& rect, bool on, bool enabled, const QWidget* widget);
 int checkBoxSide(const QWidget* widget);
 
+// A line of wrapped text: what it shows and where its baseline starts, from the top-left
+// corner of the text's rectangle.
+struct WrappedLine {
+  QString text;
+  QPointF baseline;
+};
+// The text wrapped at this width into at most maxLines lines (at least 1), the last one
+// elided when text is left over; line breaks in the text count as spaces. None for an
+// empty text or width. A row's size and its painting both come from these lines.
+std::vector<WrappedLine> wrapLines(const QString& text, const QFont& font, int width, int maxLines);
 // The lines the text takes at this width, at most maxLines (at least 1).
 int wrappedLineCount(const QString& text, const QFont& font, int width, int maxLines);
-// Draws the text wrapped into at most maxLines lines from the rect's top, the last elided.
+// Draws the lines of wrapLines from the rect's top.
 void drawWrapped(QPainter& painter, const QRect& rect, const QString& text, const QFont& font, int maxLines);
 
 // Shows the tooltip of a part of a row, or hides any when the part has none (empty text).

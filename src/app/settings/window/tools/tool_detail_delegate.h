@@ -32,6 +32,7 @@ class ToolDetailDelegate : public QStyledItemDelegate {
   Geometry geometry(const QRect& rect, const QModelIndex& index, const QWidget* widget) const;
   // Rows are laid out for this width (the view's viewport).
   void setRowWidth(int width) { rowWidth_ = width; }
+  int rowWidth() const { return rowWidth_; }
 
  private:
   int rowWidth_ = 400;

@@ -103,13 +103,13 @@ void ToolTreeView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ToolTreeView::resizeEvent(QResizeEvent* event) {
-  const int before = viewport()->width();
   QTreeView::resizeEvent(event);
-  if (delegate_ != nullptr && viewport()->width() != before) {
-    // Descriptions wrap to the new width: row heights change.
-    delegate_->setRowWidth(viewport()->width());
-    scheduleDelayedItemsLayout();
-  }
+  // Descriptions wrap to the viewport's width: row heights change with it. Compared with the
+  // width the rows were laid out for, not with the width before this event: the viewport
+  // may already have its new size when the event arrives (a resize while hidden).
+  if (delegate_ == nullptr || viewport()->width() == delegate_->rowWidth()) return;
+  delegate_->setRowWidth(viewport()->width());
+  scheduleDelayedItemsLayout();
 }
 
 ToolDetailView::ToolDetailView(ToolSettingsViewModel& model, QWidget* parent) : QWidget(parent), settings_(model) {
