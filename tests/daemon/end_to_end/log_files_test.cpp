@@ -1,4 +1,5 @@
-// The daemon's log files through the real program: who may read them. Tier dev, tool calls logged to the file only.
+// The daemon's log files through the real program: who may read them, and what of a call's
+// arguments reaches tool-calls.log. Tier dev, tool calls logged to the file only.
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,28 @@ TEST_F(LogFilesEndToEnd, ARotatedErrorLogStartsAgainPrivate) {
   startLogging();
   ASSERT_TRUE(fs::exists(errorLog.string() + ".1"));
   EXPECT_EQ(fileMode(errorLog), 0600u);
+}
+
+TEST_F(LogFilesEndToEnd, CredentialsUnderAnySpellingOfASensitiveKeyAreRedacted) {
+  startLogging();
+  const std::vector<std::string> redacted = {
+      "password",    "Token",         "api-key",      "API Key",     "x-api-key",   "X-Auth-Token", "client_secret",
+      "private_key", "github_token",  "passphrase",   "credentials", "db_password", "refresh-token", "Authorization",
+      "session",     "user_session",  "set-cookie",   "apikey"};
+  const std::vector<std::string> kept = {"max_tokens", "session_count", "token_count", "tokens",     "secretary",
+                                         "passwords",  "keyword",       "tokenizer",   "private",    "key",
+                                         "bearer_type", "api",          "credential_id"};
+  Json arguments = Json::object();
+  for (const auto& key : redacted) arguments[key] = "value of " + key;
+  for (const auto& key : kept) arguments[key] = "value of " + key;
+  arguments["nested"] = Json::array({Json{{"x-api-key", "k"}, {"page_token_count", 3}}});
+
+  auto client = connect();
+  call(*client, "health_check", arguments);
+  const Json logged = lastRecord()["arguments"];
+  for (const auto& key : redacted) EXPECT_EQ(logged[key], "[REDACTED]") << key;
+  for (const auto& key : kept) EXPECT_EQ(logged[key], "value of " + key) << key;
+  EXPECT_EQ(logged["nested"], Json::array({Json{{"x-api-key", "[REDACTED]"}, {"page_token_count", 3}}}));
 }
 
 }  // namespace
