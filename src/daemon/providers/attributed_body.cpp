@@ -96,10 +96,19 @@ std::optional<icu::UnicodeString> firstCapture(const char16_t* pattern, const ic
 icu::UnicodeString replacedAll(const char16_t* pattern, const char16_t* replacement, const icu::UnicodeString& text) {
   auto m = matcher(pattern, text);
   if (!m) return text;
+  // Not replaceAll: at the time limit it stops part way and still reports success, which
+  // would leave the text half replaced. find(status) reports the limit.
+  const icu::UnicodeString with(replacement);
+  icu::UnicodeString result;
   UErrorCode status = U_ZERO_ERROR;
-  icu::UnicodeString result = m->replaceAll(icu::UnicodeString(replacement), status);
-  // Past the time limit the replacement counts as not matching: the text stays.
-  return U_FAILURE(status) ? text : result;
+  while (m->find(status) && U_SUCCESS(status)) {
+    m->appendReplacement(result, with, status);
+    if (U_FAILURE(status)) break;
+  }
+  // Past the time limit the replacement counts as not matching: the text stays whole.
+  if (U_FAILURE(status)) return text;
+  m->appendTail(result);
+  return result;
 }
 
 }  // namespace
