@@ -196,8 +196,10 @@ void HealthMonitor::startDaemon() {
     postStartupFlags(false, true);
     return;
   }
-  // The service manager does not create the folder its output files go to.
-  std::filesystem::create_directories(configuration.logsDir(), error);
+  // The service manager neither creates the folder its output files go to nor keeps them
+  // private: both are made here, before it opens them.
+  (void)openDaemonOutputFile(configuration.logsDir() / "daemon.log");
+  (void)openDaemonOutputFile(configuration.daemonErrorLogPath());
 
   if (services_.isServiceLoaded() && services_.run(ServiceVerb::restart, true).run.succeeded()) {
     waitForDaemonStartupOrShowError();

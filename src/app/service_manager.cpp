@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/service_unit.h"
+#include "daemon/logging/log_file.h"
 #include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/json.h"
@@ -55,7 +56,11 @@ ProgramRun succeededRun() {
 // while the application runs. Only the standard three descriptors are passed on.
 pid_t spawnDetached(const std::string& executable, const std::vector<std::string>& arguments,
                     const std::string& workingDirectory, const std::map<std::string, std::string>& overlay,
-                    const std::string& outputLog, const std::string& errorLog) {
+                    const std::filesystem::path& outputLog, const std::filesystem::path& errorLog) {
+  const UniqueFd output = openDaemonOutputFile(outputLog);
+  if (!output) throw std::runtime_error(outputLog.string() + ": " + std::strerror(errno));
+  const UniqueFd error = openDaemonOutputFile(errorLog);
+  if (!error) throw std::runtime_error(errorLog.string() + ": " + std::strerror(errno));
   std::map<std::string, std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     const std::string text = *entry;
@@ -79,8 +84,9 @@ pid_t spawnDetached(const std::string& executable, const std::vector<std::string
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawnattr_init(&attributes);
   ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  // dup2 clears close-on-exec on the child's copies only.
+  ::posix_spawn_file_actions_adddup2(&actions, output.get(), STDOUT_FILENO);
+  ::posix_spawn_file_actions_adddup2(&actions, error.get(), STDERR_FILENO);
   if (!workingDirectory.empty()) ::posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
   ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   sigset_t empty, all;
@@ -102,6 +108,11 @@ pid_t spawnDetached(const std::string& executable, const std::vector<std::string
 }
 
 }  // namespace
+
+UniqueFd openDaemonOutputFile(const std::filesystem::path& path) {
+  if (path.has_parent_path() && !createLogFolder(path.parent_path())) return UniqueFd();
+  return UniqueFd(openLogFile(path));
+}
 
 std::optional<pid_t> healthFileDaemonPid(const std::filesystem::path& healthFile) {
   try {
@@ -242,10 +253,6 @@ ProgramRun DetachedServiceManager::start() {
   const Configuration& configuration = context_.configuration();
   const std::string outputLog = unit->standardOutput.value_or((configuration.logsDir() / "daemon.log").string());
   const std::string errorLog = unit->standardError.value_or(configuration.daemonErrorLogPath());
-  std::error_code ignored;
-  // The logs folder must exist before the outputs are opened in it.
-  std::filesystem::create_directories(std::filesystem::path(outputLog).parent_path(), ignored);
-  std::filesystem::create_directories(std::filesystem::path(errorLog).parent_path(), ignored);
   try {
     const std::vector<std::string> arguments(unit->execStart.begin() + 1, unit->execStart.end());
     startedPid_ = spawnDetached(unit->execStart.front(), arguments, unit->workingDirectory.value_or(""),

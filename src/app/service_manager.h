@@ -31,10 +31,18 @@
 
 #include "app/app_context.h"
 #include "app/program_run.h"
+#include "daemon/runtime/unique_fd.h"
 
 namespace qd {
 
 enum class ServiceVerb { restart, stop, reload, start };
+
+// One of the daemon's output files (its standard output or error), opened to append to as a
+// private log file: its missing folders made 0700, the file made 0600 or narrowed to 0600.
+// Invalid, with errno set, when the folder or the file cannot be made. The systemd user
+// manager creates these files with its own umask, so the application makes them before it
+// starts the service.
+UniqueFd openDaemonOutputFile(const std::filesystem::path& path);
 
 struct ServiceRun {
   ProgramRun run;

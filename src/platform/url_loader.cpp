@@ -11,9 +11,29 @@ namespace {
 
 std::once_flag globalInit;
 
+struct Body {
+  std::string bytes;
+  std::size_t limit = 0;
+  bool tooLarge = false;
+};
+
+// Checked as the bytes arrive, so an endless or huge answer stops here rather than in
+// memory; a short count makes the transfer fail at once.
 std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
+  Body& body = *static_cast<Body*>(target);
+  const std::size_t n = size * count;
+  if (n > body.limit - body.bytes.size()) {
+    body.tooLarge = true;
+    return 0;
+  }
+  body.bytes.append(data, n);
+  return n;
+}
+
+std::string sizeText(std::size_t bytes) {
+  constexpr std::size_t mebibyte = 1024 * 1024;
+  if (bytes >= mebibyte && bytes % mebibyte == 0) return std::to_string(bytes / mebibyte) + " MiB";
+  return std::to_string(bytes) + " bytes";
 }
 
 struct EasyDeleter {
@@ -43,7 +63,8 @@ std::string loadURL(const std::string& url, const UrlLoadOptions& options) {
   std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
   if (!handle) throw UrlLoadError("could not start the transfer");
-  std::string body;
+  Body body;
+  body.limit = options.maxBodyBytes;
   CURL* easy = handle.get();
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   // Only the web: no file://, no other protocol to any host, neither at first nor after a redirect.
@@ -57,8 +78,9 @@ std::string loadURL(const std::string& url, const UrlLoadOptions& options) {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   const CURLcode code = curl_easy_perform(easy);
+  if (body.tooLarge) throw UrlLoadError("The response is larger than " + sizeText(options.maxBodyBytes));
   if (code != CURLE_OK) throw UrlLoadError(curl_easy_strerror(code));
-  return body;
+  return std::move(body.bytes);
 }
 
 }  // namespace qd::platform

@@ -4,6 +4,7 @@
 // on the blocking pool, never on the io thread.
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,8 @@ class UrlLoadError : public std::runtime_error {
 struct UrlLoadOptions {
   std::chrono::milliseconds timeout = std::chrono::seconds(60);  // the whole fetch, redirects included
   long maxRedirects = 10;
+  // The most body bytes a fetch keeps (after decompression), also behind redirects.
+  std::size_t maxBodyBytes = 16 * 1024 * 1024;
 };
 
 struct URLParts {
@@ -31,7 +34,9 @@ std::optional<URLParts> parseURL(const std::string& url);
 
 // The body of a GET of `url`, whatever the HTTP status. Redirects are followed. Only
 // http and https are spoken, also across redirects: any other scheme (file, ftp, ...) is
-// refused before anything is read. Throws UrlLoadError with the transfer's error text.
+// refused before anything is read. A body that grows past `maxBodyBytes` ends the fetch
+// as it arrives ("The response is larger than 16 MiB"), and what was read is dropped.
+// Throws UrlLoadError with the transfer's error text.
 std::string loadURL(const std::string& url, const UrlLoadOptions& options = {});
 
 }  // namespace qd::platform

@@ -17,6 +17,7 @@
 #include "daemon/admin/admin_protocol.h"
 #include "daemon/runtime/child_process.h"
 #include "support/daemon_process.h"
+#include "support/file_mode.h"
 
 namespace qd {
 namespace {
@@ -124,12 +125,22 @@ class AppProcessTest : public ::testing::Test {
 
 TEST_F(AppProcessTest, StartsTheDaemonDetachedReachesItAndStopsItOnSigterm) {
   installUnit();
-  ChildProcess& app = startApp();
+  // An output log of an earlier version, readable by all.
+  const fs::path logs = configuration().logsDir();
+  fs::create_directories(logs);
+  test::writeText(logs / "daemon.log", "earlier\n");
+  fs::permissions(logs / "daemon.log", fs::perms(0644));
+  ChildProcess& app = [&]() -> ChildProcess& {
+    test::ScopedUmask everyoneReads(022);
+    return startApp();
+  }();
   ASSERT_TRUE(eventually([&] { return daemonListening(); })) << errorText(0);
   const auto pid = daemonPid();
   ASSERT_TRUE(pid);
   EXPECT_EQ(::getsid(*pid), *pid) << "the daemon runs in a session of its own";
-  EXPECT_TRUE(fs::exists(configuration().logsDir() / "daemon-error.log"));
+  EXPECT_EQ(test::fileMode(logs / "daemon-error.log"), 0600u);
+  EXPECT_EQ(test::fileMode(logs / "daemon.log"), 0600u);
+  EXPECT_EQ(test::readText(logs / "daemon.log").substr(0, 8), "earlier\n");
 
   app.signalGroup(SIGTERM);
   ASSERT_TRUE(app.waitForExit(std::chrono::seconds(90)));

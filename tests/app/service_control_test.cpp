@@ -6,6 +6,7 @@
 #include "app_test_support.h"
 #include "daemon/admin/daemon_admin_api.h"
 #include "daemon/runtime/child_process.h"
+#include "support/file_mode.h"
 
 namespace qd {
 namespace {
@@ -114,10 +115,17 @@ TEST_F(ServiceControlTest, AServiceNotLoadedIsCleanedUpReloadedAndStartedThenWai
   installUnit();
   answer("is-active", "inactive\n", 3);
   leaveStaleFiles();
-  monitor_->startDaemon();
+  {
+    test::ScopedUmask everyoneReads(022);
+    monitor_->startDaemon();
+  }
   ASSERT_TRUE(settled(true));
   EXPECT_FALSE(anyStaleFileLeft());
-  EXPECT_TRUE(fs::is_directory(context_.configuration().logsDir()));
+  // The daemon's outputs, made before systemd opens them, so they are the user's alone.
+  const fs::path logs = context_.configuration().logsDir();
+  EXPECT_EQ(test::fileMode(logs), 0700u);
+  EXPECT_EQ(test::fileMode(logs / "daemon.log"), 0600u);
+  EXPECT_EQ(test::fileMode(logs / "daemon-error.log"), 0600u);
   EXPECT_EQ(changes(), (std::vector<std::string>{"--user stop " + kUnit, "--user daemon-reload", "--user start " + kUnit}));
   // The clean-up's question, the restart's question, then the 25 checks of the wait.
   EXPECT_EQ(queries(), 2 + HealthMonitor::startupWaitChecks);

@@ -2,7 +2,8 @@
 
 // A tiny HTTP/1.0 server on 127.0.0.1 for tests that fetch pages: answers GET requests
 // from a table of paths, each with a status, extra headers and a body; a path marked
-// `silent` is accepted and never answered. One request per connection.
+// `silent` is accepted and never answered, one marked `endless` sends its body without a
+// length and then holds the connection, so the body never ends. One request per connection.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,6 +27,7 @@ class LocalHttpServer {
     std::string headers;  // extra header lines, each ending in "\r\n"
     std::string body;
     bool silent = false;
+    bool endless = false;
   };
 
   LocalHttpServer() {
@@ -88,13 +90,19 @@ class LocalHttpServer {
       held_.push_back(connection);  // closed when the server ends
       return;
     }
-    const std::string reply = "HTTP/1.0 " + std::to_string(page.status) + " X\r\nContent-Length: " +
-                              std::to_string(page.body.size()) + "\r\n" + page.headers + "\r\n" + page.body;
+    const std::string length = page.endless ? "" : "Content-Length: " + std::to_string(page.body.size()) + "\r\n";
+    const std::string reply =
+        "HTTP/1.0 " + std::to_string(page.status) + " X\r\n" + length + page.headers + "\r\n" + page.body;
     std::size_t sent = 0;
     while (sent < reply.size()) {
-      const ssize_t wrote = ::write(connection, reply.data() + sent, reply.size() - sent);
+      // A client that stops reading early must not end the test process with SIGPIPE.
+      const ssize_t wrote = ::send(connection, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
       if (wrote <= 0) break;
       sent += static_cast<std::size_t>(wrote);
+    }
+    if (page.endless) {
+      held_.push_back(connection);  // closed when the server ends
+      return;
     }
     ::close(connection);
   }

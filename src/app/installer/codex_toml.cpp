@@ -14,23 +14,8 @@ namespace {
 
 constexpr std::string_view kServersTable = "mcp_servers";
 
-// Byte length of the white space character (Unicode White_Space, as a regular expression's
-// \s and a trim see it) that starts at `pos`, or 0.
-std::size_t spaceAt(std::string_view s, std::size_t pos) {
-  auto byte = [&](std::size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
-  const unsigned b0 = byte(pos);
-  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
-  const unsigned b1 = byte(pos + 1), b2 = byte(pos + 2);
-  if (b0 == 0xC2 && (b1 == 0x85 || b1 == 0xA0)) return 2;
-  if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) return 3;
-  if (b0 == 0xE2 && b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) return 3;
-  if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) return 3;
-  if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80) return 3;
-  return 0;
-}
-
 std::size_t skipSpace(std::string_view s, std::size_t pos) {
-  while (std::size_t n = spaceAt(s, pos)) pos += n;
+  while (std::size_t n = unicode::whiteSpaceLengthAt(s, pos)) pos += n;
   return pos;
 }
 
@@ -385,7 +370,7 @@ std::string loadCodexConfigText(std::string_view contents) {
   const std::size_t first = skipSpace(contents, 0);
   if (first < contents.size() && contents[first] == '{') {
     std::size_t last = contents.size();
-    while (last > first && spaceAt(contents, last - 1) == 1) --last;
+    while (last > first && unicode::whiteSpaceLengthAt(contents, last - 1) == 1) --last;
     return migrateLegacyCodexJSONToTOML(contents.substr(first, last - first));
   }
   return std::string(contents);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/json_codec.h"
 
 namespace qd {
@@ -107,18 +108,13 @@ LocalToolSettings LocalToolSettings::fromJson(const Json& json) {
 }
 
 std::vector<std::string> manifestDirectoriesFromText(std::string_view text) {
-  constexpr std::string_view blanks = " \t\n\r\v\f";
   std::vector<std::string> out;
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view piece = text.substr(start, end - start);
-    const std::size_t first = piece.find_first_not_of(blanks);
-    if (first != std::string_view::npos) {
-      piece = piece.substr(first, piece.find_last_not_of(blanks) - first + 1);
-      out.emplace_back(piece);
-    }
+    std::string piece = trimWhitespaceAndNewlines(text.substr(start, end - start));
+    if (!piece.empty()) out.push_back(std::move(piece));
     start = end + 1;
   }
   return out;

@@ -9,6 +9,7 @@
 
 #include "app/health_texts.h"
 #include "app/settings/settings_seams.h"
+#include "daemon/logging/log_file.h"
 #include "daemon/runtime/child_process.h"
 #include "daemon/utilities/atomic_file.h"
 #include "platform/executable_search.h"
@@ -171,8 +172,7 @@ void Diagnostics::composerUnavailable() {
 
 void Diagnostics::openLogsDirectory() {
   const std::filesystem::path logs = context_.configuration().logsDir();
-  std::error_code error;
-  std::filesystem::create_directories(logs, error);
+  (void)createLogFolder(logs);  // a failure shows when the folder is opened
   options_.openFolder(logs);
 }
 

@@ -14,6 +14,7 @@
 
 #include "daemon/cli/companion_app.h"
 #include "daemon/config/configuration.h"
+#include "daemon/logging/log_file.h"
 #include "daemon/logging/logger.h"
 #include "daemon/router/router.h"
 
@@ -54,7 +55,7 @@ bool rotateErrorLog(const std::filesystem::path& logPath, std::int64_t threshold
   backup += ".1";
   std::filesystem::remove(backup, error);
   std::filesystem::rename(logPath, backup, error);
-  const int fresh = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fresh = openLogFile(logPath);
   if (fresh >= 0) {
     // dup2 clears close-on-exec on the target, as standard error should be.
     ::dup2(fresh, reopenFd);

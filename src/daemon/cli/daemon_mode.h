@@ -11,7 +11,8 @@ namespace qd {
 int runDaemonMode();
 
 // Moves a log larger than `thresholdBytes` to "<log>.1" (an older copy removed first) and
-// reopens `reopenFd` (standard error) in append mode on a fresh file at the log's path.
+// reopens `reopenFd` (standard error) in append mode on a fresh private file (0600) at the
+// log's path.
 // Every failure is silent. True when the log was rotated.
 bool rotateErrorLog(const std::filesystem::path& logPath, std::int64_t thresholdBytes, int reopenFd);
 

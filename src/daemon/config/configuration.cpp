@@ -7,7 +7,7 @@
 #include <charconv>
 #include <system_error>
 
-#include "daemon/utilities/descriptor_io.h"
+#include "daemon/logging/log_file.h"
 #include "platform/user_folders.h"
 
 namespace qd {
@@ -41,9 +41,9 @@ std::int64_t parsePositiveInt(const platform::Environment& env, const char* name
   if (*value >= min && *value <= max) return *value;
   // Straight to standard error, not through the logger, which drops nothing below WARN but
   // formats JSON; this line is for a person reading the terminal.
-  writeAllToDescriptor(STDERR_FILENO, "Warning: " + std::string(name) + " must be between " + std::to_string(min) +
-                                          " and " + std::to_string(max) + ", got " + *raw +
-                                          ". Using default: " + std::to_string(defaultValue) + "\n");
+  appendToStandardError("Warning: " + std::string(name) + " must be between " + std::to_string(min) + " and " +
+                        std::to_string(max) + ", got " + *raw + ". Using default: " + std::to_string(defaultValue) +
+                        "\n");
   return defaultValue;
 }
 

@@ -9,8 +9,8 @@
 #include <ctime>
 #include <vector>
 
+#include "daemon/logging/log_file.h"
 #include "daemon/utilities/any_codable.h"
-#include "daemon/utilities/descriptor_io.h"
 #include "daemon/utilities/unicode_text.h"
 
 namespace qd {
@@ -86,11 +86,10 @@ void log(LogLevel level, std::string_view component, std::string_view message, c
   line["message"] = std::string(message);
   line["metadata"] = metadata.is_null() ? Json::object() : metadata;
   if (auto text = encodeStrictly(line)) {
-    writeAllToDescriptor(STDERR_FILENO, *text + "\n");
+    appendToStandardError(*text + "\n");
     return;
   }
-  writeAllToDescriptor(STDERR_FILENO,
-                       "[" + toString(level) + "] " + std::string(component) + ": " + std::string(message) + "\n");
+  appendToStandardError("[" + toString(level) + "] " + std::string(component) + ": " + std::string(message) + "\n");
 }
 
 }  // namespace Logger

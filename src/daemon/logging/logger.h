@@ -16,7 +16,8 @@ std::optional<LogLevel> logLevelFromString(std::string_view raw);
 
 // The program's one diagnostic log: one compact JSON object per line on standard error,
 // with the keys timestamp, level, component, message and metadata. Lines below WARN are
-// dropped before any formatting. Safe from any thread: each line is one write(2).
+// dropped before any formatting. Safe from any thread: lines never interleave, and when
+// standard error is a file (the daemon's error log) each line lands whole or not at all.
 namespace Logger {
 
 inline constexpr LogLevel minimumLevel = LogLevel::warn;

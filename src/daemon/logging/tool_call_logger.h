@@ -5,11 +5,12 @@
 
 namespace qd {
 
-// Appends one line per logged tool call to tool-calls.log. The file is only ever appended
-// to: never truncated, rotated or read. Every failure (folder not creatable, file not
-// writable, disk full, a folder in the file's place) loses that one line silently, and the
-// next append tries again from scratch. Called on the daemon's thread only; each append
-// opens and closes the file, so nothing stays open between calls.
+// Appends one line per logged tool call to tool-calls.log, a private log file (log_file.h:
+// 0600, narrowed when wider). The file is only ever appended to, a whole line or nothing:
+// never truncated below what it held, rotated or read. Every failure (folder not creatable,
+// file not writable, disk full, a folder in the file's place) loses that one line silently,
+// and the next append tries again from scratch. Called on the daemon's thread only; each
+// append opens and closes the file, so nothing stays open between calls.
 class ToolCallLogger {
  public:
   // The daemon passes Configuration::shared().appSupportDir() / "tool-calls.log".
@@ -18,8 +19,8 @@ class ToolCallLogger {
 
   const std::filesystem::path& fileURL() const { return fileURL_; }
 
-  // Adds "\n" unless the text already ends with one, creates the folder when it is missing,
-  // and appends the bytes; a missing file is created atomically holding just this line.
+  // Adds "\n" unless the text already ends with one, creates the folder (0700) when it is
+  // missing, and appends the line whole or not at all.
   void append(std::string_view line) noexcept;
 
  private:

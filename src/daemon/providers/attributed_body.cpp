@@ -3,9 +3,9 @@
 #include <memory>
 
 #include <unicode/regex.h>
-#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/hex_text.h"
 #include "daemon/utilities/unicode_text.h"
 
@@ -49,20 +49,6 @@ std::unique_ptr<icu::RegexMatcher> matcher(const char16_t* pattern, const icu::U
   return result;
 }
 
-bool isSpace(UChar32 c) { return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0; }
-
-icu::UnicodeString trimmed(const icu::UnicodeString& text) {
-  std::int32_t start = 0;
-  std::int32_t end = text.length();
-  while (start < end && isSpace(text.char32At(start))) start = text.moveIndex32(start, 1);
-  while (end > start) {
-    const std::int32_t previous = text.moveIndex32(end, -1);
-    if (!isSpace(text.char32At(previous))) break;
-    end = previous;
-  }
-  return icu::UnicodeString(text, start, end - start);
-}
-
 std::string utf8(const icu::UnicodeString& text) {
   std::string out;
   text.toUTF8String(out);
@@ -96,10 +82,19 @@ std::optional<icu::UnicodeString> firstCapture(const char16_t* pattern, const ic
 icu::UnicodeString replacedAll(const char16_t* pattern, const char16_t* replacement, const icu::UnicodeString& text) {
   auto m = matcher(pattern, text);
   if (!m) return text;
+  // Not replaceAll: at the time limit it stops part way and still reports success, which
+  // would leave the text half replaced. find(status) reports the limit.
+  const icu::UnicodeString with(replacement);
+  icu::UnicodeString result;
   UErrorCode status = U_ZERO_ERROR;
-  icu::UnicodeString result = m->replaceAll(icu::UnicodeString(replacement), status);
-  // Past the time limit the replacement counts as not matching: the text stays.
-  return U_FAILURE(status) ? text : result;
+  while (m->find(status) && U_SUCCESS(status)) {
+    m->appendReplacement(result, with, status);
+    if (U_FAILURE(status)) break;
+  }
+  // Past the time limit the replacement counts as not matching: the text stays whole.
+  if (U_FAILURE(status)) return text;
+  m->appendTail(result);
+  return result;
 }
 
 }  // namespace
@@ -111,13 +106,14 @@ std::string decodeAttributedBody(std::string_view hexText) {
 
   for (const char16_t* pattern : kCapturePatterns) {
     const auto capture = firstCapture(pattern, text);
-    if (capture && capture->countChar32() >= kMinimumCharacters) return utf8(trimmed(*capture));
+    if (capture && capture->countChar32() >= kMinimumCharacters) return trimWhitespaceAndNewlines(utf8(*capture));
   }
 
   icu::UnicodeString cleaned = text;
   for (const auto& [pattern, replacement] : kCleanups) cleaned = replacedAll(pattern, replacement, cleaned);
-  cleaned = trimmed(cleaned);
-  if (cleaned.countChar32() >= kMinimumCharacters) return utf8(cleaned);
+  std::string cleanedText = trimWhitespaceAndNewlines(utf8(cleaned));
+  const std::int32_t characters = icu::UnicodeString::fromUTF8(cleanedText).countChar32();
+  if (characters >= kMinimumCharacters) return cleanedText;
   return kNotReadable;
 }
 

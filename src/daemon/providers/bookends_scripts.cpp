@@ -69,27 +69,29 @@ bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 }  // namespace
 
 Script escapeJSONHandler() {
+  // Walks the text's code points: a quote and a backslash are escaped, every control
+  // character below U+0020 is written as \u00XX (so a vertical tab in a title still gives
+  // valid JSON), and everything else is kept as it is.
   return {
       "on escapeJSON(theText)",
       "    if theText is missing value then return \"\"",
       "    set theText to theText as string",
+      "    if theText is \"\" then return \"\"",
+      "    set hexDigits to \"0123456789abcdef\"",
+      "    set codePoints to id of theText",
+      "    if class of codePoints is not list then set codePoints to {codePoints}",
       "    set outText to \"\"",
-      "    set textLength to length of theText",
-      "    repeat with i from 1 to textLength",
-      "        set c to character i of theText",
-      "        set cid to id of c",
-      "        if c is \"\\\"\" then",
+      "    repeat with codePoint in codePoints",
+      "        set n to contents of codePoint",
+      "        if n is 34 then",
       "            set outText to outText & \"\\\\\\\"\"",
-      "        else if c is \"\\\\\" then",
+      "        else if n is 92 then",
       "            set outText to outText & \"\\\\\\\\\"",
-      "        else if cid is 10 then",
-      "            set outText to outText & \"\\\\n\"",
-      "        else if cid is 13 then",
-      "            set outText to outText & \"\\\\r\"",
-      "        else if cid is 9 then",
-      "            set outText to outText & \"\\\\t\"",
+      "        else if n < 32 then",
+      R"(            set outText to outText & "\\u00" & character ((n div 16) + 1) of hexDigits & )"
+      R"(character ((n mod 16) + 1) of hexDigits)",
       "        else",
-      "            set outText to outText & c",
+      "            set outText to outText & (character id n)",
       "        end if",
       "    end repeat",
       "    return outText",

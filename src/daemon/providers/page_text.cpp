@@ -64,33 +64,13 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
-bool isSpaceCodePoint(std::uint32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-// The length in bytes of the white-space character at `i`, or 0.
-std::size_t spaceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char first = byte(i);
-  if (first < 0x80) return isSpaceCodePoint(first) ? 1 : 0;
-  if ((first & 0xE0) == 0xC0 && i + 1 < text.size()) {
-    return isSpaceCodePoint(((first & 0x1Fu) << 6) | (byte(i + 1) & 0x3Fu)) ? 2 : 0;
-  }
-  if ((first & 0xF0) == 0xE0 && i + 2 < text.size()) {
-    const std::uint32_t c = ((first & 0x0Fu) << 12) | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
-    return isSpaceCodePoint(c) ? 3 : 0;
-  }
-  return 0;
-}
-
 // Runs of white space become one blank; none is left at either end.
 std::string collapseSpace(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   bool pendingBlank = false;
   for (std::size_t i = 0; i < text.size();) {
-    if (const std::size_t length = spaceLength(text, i)) {
+    if (const std::size_t length = unicode::whiteSpaceLengthAt(text, i)) {
       pendingBlank = !out.empty();
       i += length;
       continue;

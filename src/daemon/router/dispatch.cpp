@@ -17,6 +17,7 @@
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_runner.h"
+#include "daemon/runtime/text_trim.h"
 
 namespace qd {
 namespace {
@@ -55,7 +56,7 @@ Json withRequestId(Json result, std::optional<std::int64_t> requestId) {
 std::string unknownMethodName(const std::string& detail) {
   const auto colon = detail.find(':');
   if (colon == std::string::npos) return "unknown";
-  return router::trimmed(std::string_view(detail).substr(colon + 1));
+  return trimWhitespaceAndNewlines(std::string_view(detail).substr(colon + 1));
 }
 
 // Errors of our own whose text was written for the person at the client: a provider's

@@ -8,6 +8,7 @@
 #include "daemon/router/debug_text.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/runtime/text_trim.h"
 #include "daemon/tinderbox/tinderbox_supervisor.h"
 #include "daemon/utilities/unix_time.h"
 
@@ -81,7 +82,7 @@ asio::awaitable<Json> TinderboxDaemon::handleHealthCheck() {
 asio::awaitable<Json> TinderboxDaemon::handleDaemonSelfCheck(Json arguments) {
   std::string operation = "status";
   if (std::optional<std::string> given = router::stringMember(arguments, "operation")) {
-    operation = router::trimmed(*given);
+    operation = trimWhitespaceAndNewlines(*given);
   }
   if (!operation.empty() && operation != "status") {
     throw DaemonError::invalidParameter("Unknown daemon_self_check operation: " + operation);

@@ -1,16 +1,12 @@
 // The identify tool: an agent names itself, and proves the name with its secret when the
 // name is registered. Successes and wrong secrets are written to auth.log.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <ctime>
 
 #include "daemon/core/daemon_error.h"
+#include "daemon/logging/log_file.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
-#include "daemon/runtime/unique_fd.h"
-#include "daemon/utilities/descriptor_io.h"
 
 namespace qd {
 namespace {
@@ -31,15 +27,10 @@ std::filesystem::path TinderboxDaemon::authLogPath() const { return configuratio
 
 void TinderboxDaemon::logAuthAttempt(bool success, const std::string& message) const {
   const std::string line = "[" + isoSecondsNow() + "] [" + (success ? "INFO" : "WARN") + "] " + message + "\n";
-  std::error_code error;
-  std::filesystem::create_directories(configuration_.logsDir(), error);
-  if (error) return;
-  // One append of the whole line: lines of concurrent identifications never interleave.
-  // The log names agents, so it is readable by the user alone.
-  UniqueFd fd(::open(authLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!fd) return;
-  // A failed write is dropped: the caller's answer does not depend on the log.
-  (void)writeAllToDescriptor(fd.get(), line);
+  // One append of the whole line, to a file only the user may read (it names agents): lines
+  // of concurrent identifications never interleave. A failed write is dropped: the
+  // caller's answer does not depend on the log.
+  (void)appendToLogFile(authLogPath(), line);
 }
 
 asio::awaitable<Json> TinderboxDaemon::handleIdentify(std::string clientId, Json arguments) {

@@ -24,15 +24,6 @@ inline std::optional<std::string> stringMember(const Json& object, std::string_v
   return found->get<std::string>();
 }
 
-// White space and line breaks cut from both ends.
-inline std::string trimmed(std::string_view text) {
-  constexpr std::string_view blanks = " \t\n\r\v\f";
-  const auto first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(blanks);
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // One of the eleven helper tool definitions' names.
 bool isHelperToolName(std::string_view name);
 

@@ -7,6 +7,7 @@
 #include "daemon/router/debug_text.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/runtime/text_trim.h"
 #include "daemon/tinderbox/tinderbox_supervisor.h"
 #include "daemon/utilities/unix_time.h"
 
@@ -35,7 +36,7 @@ bool isSupervisorError(const std::exception_ptr& error, SupervisorError::Kind ki
 
 asio::awaitable<Json> TinderboxDaemon::handleTinderboxRuntime(Json arguments) {
   const std::optional<std::string> raw = router::stringMember(arguments, "operation");
-  const std::string operation = raw ? router::trimmed(*raw) : std::string();
+  const std::string operation = raw ? trimWhitespaceAndNewlines(*raw) : std::string();
   if (operation == "restart_tinderbox") {
     std::string reason = router::stringMember(arguments, "reason").value_or("agent-triggered restart");
     co_return co_await handleRestartTinderbox(std::move(reason));

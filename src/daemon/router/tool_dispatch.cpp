@@ -8,6 +8,7 @@
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
 #include "daemon/router/tbx_operations.h"
+#include "daemon/runtime/text_trim.h"
 #include "daemon/utilities/tool_availability.h"
 
 namespace qd {
@@ -73,7 +74,7 @@ asio::awaitable<std::optional<Json>> TinderboxDaemon::handleProviderTool(std::st
 asio::awaitable<Json> TinderboxDaemon::handleUnifiedTbxEndpointTool(std::string toolName, Json arguments) {
   std::optional<std::string> raw = router::stringMember(arguments, "operation");
   if (!raw) throw DaemonError::missingParameter("operation");
-  const std::string operation = router::trimmed(*raw);
+  const std::string operation = trimWhitespaceAndNewlines(*raw);
   if (operation.empty()) throw DaemonError::missingParameter("operation");
   const std::vector<std::string> published = tbx::endpointOperations(toolName);
   if (operation == "help") co_return router::textResult(toolName + " operations:\n" + joined(published));

@@ -18,6 +18,7 @@
 #include "daemon/config/configuration.h"
 #include "daemon/tinderbox/clipboard_image.h"
 #include "daemon/tinderbox/note_app_commands.h"
+#include "daemon/utilities/clock.h"
 #include "daemon/utilities/json.h"
 
 namespace qd {
@@ -27,6 +28,7 @@ struct NoteAppSettings {
   std::filesystem::path exportsDir;    // export files and saved view images
   std::chrono::milliseconds clipboardWait = std::chrono::seconds(10);
   std::chrono::milliseconds clipboardPoll = std::chrono::milliseconds(100);
+  const Clock* clock = &Clock::system();  // the clipboard wait's deadline
   std::chrono::milliseconds afterNavigation = std::chrono::milliseconds(250);
 };
 

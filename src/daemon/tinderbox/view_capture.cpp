@@ -3,6 +3,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "daemon/core/daemon_error.h"
@@ -25,18 +26,24 @@ std::string base64(const std::string& bytes) {
 }  // namespace
 
 asio::awaitable<Json> NoteAppOperations::copyView(Json arguments) {
-  // What the clipboard holds before the copy: an image already there is never the answer.
-  const std::uint64_t before = clipboardImageMark(co_await clipboard_.readPNG());
+  // Cleared before the copy, the clipboard's next image is the note app's copy whatever its
+  // bytes, so copying an unchanged view twice works. Where it cannot be cleared, an image
+  // already there is never the answer: a new one must differ from it.
+  const bool cleared = co_await clipboard_.clearImage();
+  const std::uint64_t before = cleared ? 0 : clipboardImageMark(co_await clipboard_.readPNG(kClipboardReadLimit));
   std::string menuBarItem = "Edit";
   std::string menuItem = "Copy View As Image";
   std::string successText = "Copied Tinderbox view as image";
   co_await clickMenuItem(std::move(arguments), std::move(menuBarItem), std::move(menuItem), 8.0, 45.0,
                          std::move(successText));
 
-  const auto deadline = std::chrono::steady_clock::now() + settings_.clipboardWait;
+  const Clock& clock = *settings_.clock;
+  const auto deadline = clock.now() + settings_.clipboardWait;
   std::optional<std::string> png;
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::optional<std::string> current = co_await clipboard_.readPNG();
+  while (clock.now() < deadline) {
+    // Each read gets at most the time left, so the wait ends at its deadline.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.now());
+    std::optional<std::string> current = co_await clipboard_.readPNG(std::min(left, kClipboardReadLimit));
     if (current && clipboardImageMark(current) != before) {
       png = std::move(current);
       break;

@@ -8,16 +8,27 @@
 namespace qd::LogRedaction {
 namespace {
 
-constexpr std::array<std::string_view, 11> kSensitiveKeys = {
-    "authorization", "token",    "access_token", "refresh_token", "api_key", "apikey",
-    "password",      "secret",   "cookie",       "session",       "bearer"};
+constexpr std::array<std::string_view, 14> kSensitiveKeys = {
+    "authorization", "token",  "access_token", "refresh_token", "api_key",    "apikey",      "password",
+    "secret",        "cookie", "session",      "bearer",        "passphrase", "private_key", "credentials"};
 
 }  // namespace
 
 bool isSensitiveKey(std::string_view key) {
-  const std::string lower = unicode::lowercased(key);
+  // "X-Api-Key", "api key" and "API_KEY" are one key to a person; hyphens and blanks read
+  // as underscores.
+  std::string normalized = unicode::lowercased(key);
+  for (char& c : normalized) {
+    if (c == '-' || c == ' ') c = '_';
+  }
+  const std::string_view name = normalized;
   for (std::string_view sensitive : kSensitiveKeys) {
-    if (lower == sensitive) return true;
+    if (name == sensitive) return true;
+    // A qualified name: "client_secret", "github_token", "db_password".
+    if (name.size() > sensitive.size() && name.ends_with(sensitive) &&
+        name[name.size() - sensitive.size() - 1] == '_') {
+      return true;
+    }
   }
   return false;
 }

@@ -6,13 +6,16 @@
 
 namespace qd {
 
-// Masks credentials in a value before it is logged: the value under a sensitive key
-// ("password", "token", "api_key", ... compared ignoring case, whole key only) becomes
+// Masks credentials in a value before it is logged: the value under a sensitive key becomes
 // "[REDACTED]" whatever it was, at any depth. Values are never inspected for content.
 namespace LogRedaction {
 
 inline constexpr std::string_view kReplacement = "[REDACTED]";
 
+// A key is sensitive when, lower-cased with "-" and " " read as "_", it is one of the
+// listed names ("password", "token", "api_key", "secret", "private_key", ...) or ends with
+// "_" and one of them ("client_secret", "x-api-key"). "max_tokens" and "session_count"
+// are not.
 bool isSensitiveKey(std::string_view key);
 
 // A new value of the same shape; the input is not modified. Works with an explicit stack,

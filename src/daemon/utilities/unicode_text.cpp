@@ -3,11 +3,13 @@
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -47,6 +49,30 @@ std::string normalizedNFC(std::string_view text) {
   std::string out;
   normalized.toUTF8String(out);
   return out;
+}
+
+std::size_t whiteSpaceLengthAt(std::string_view text, std::size_t pos) {
+  if (pos >= text.size()) return 0;
+  const auto first = static_cast<unsigned char>(text[pos]);
+  if (first < 0x80) return first == ' ' || (first >= 0x09 && first <= 0x0D) ? 1 : 0;  // ASCII, cheaply
+  if (text.size() > INT32_MAX) return 0;  // beyond what ICU's indices reach
+  const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto length = static_cast<std::int32_t>(text.size());
+  std::int32_t i = static_cast<std::int32_t>(pos);
+  UChar32 c;
+  U8_NEXT(s, i, length, c);
+  if (c < 0 || !u_hasBinaryProperty(c, UCHAR_WHITE_SPACE)) return 0;
+  return static_cast<std::size_t>(i) - pos;
+}
+
+std::size_t whiteSpaceLengthBefore(std::string_view text, std::size_t end) {
+  if (end == 0 || end > text.size() || end > INT32_MAX) return 0;
+  const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+  std::int32_t i = static_cast<std::int32_t>(end);
+  UChar32 c;
+  U8_PREV(s, 0, i, c);
+  if (c < 0 || !u_hasBinaryProperty(c, UCHAR_WHITE_SPACE)) return 0;
+  return end - static_cast<std::size_t>(i);
 }
 
 }  // namespace qd::unicode

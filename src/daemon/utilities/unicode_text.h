@@ -34,6 +34,13 @@ std::string replacingInvalidUtf8(std::string_view bytes);
 // user-perceived character boundary. Text that fits comes back unchanged.
 std::string truncatedToBytes(std::string_view text, std::size_t maxBytes);
 
+// The length in bytes of the white space character (the Unicode White_Space property:
+// ASCII blanks and line ends, U+0085, U+00A0, U+1680, U+2000-U+200A, U+2028, U+2029,
+// U+202F, U+205F, U+3000) that starts at byte `pos`, or that ends just before byte `end`;
+// 0 when there is none there, or an ill-formed sequence.
+std::size_t whiteSpaceLengthAt(std::string_view text, std::size_t pos);
+std::size_t whiteSpaceLengthBefore(std::string_view text, std::size_t end);
+
 // Full Unicode lower-casing in the root locale (so a Kelvin sign becomes "k"). ASCII text
 // takes a fast path with the same result. Text that is not valid UTF-8 has only its ASCII
 // letters lowered.

@@ -111,6 +111,9 @@ TEST(LocalToolSettingsTest, SinkModesFromRawValuesAndFlags) {
 TEST(LocalToolSettingsTest, ManifestDirectoriesAreOnePathPerLine) {
   EXPECT_EQ(manifestDirectoriesFromText("  /one  \n\n/two\r\n   \n/one"),
             (std::vector<std::string>{"/one", "/two", "/one"}));
+  // Unicode spaces, as a paste from a web page brings them.
+  EXPECT_EQ(manifestDirectoriesFromText("\u00a0/one\u2003\n\u3000\n/two\u00a0"),
+            (std::vector<std::string>{"/one", "/two"}));
   EXPECT_TRUE(manifestDirectoriesFromText("").empty());
   EXPECT_EQ(manifestDirectoriesText({"/a", "/b"}), "/a\n/b");
   EXPECT_EQ(manifestDirectoriesText({}), "");

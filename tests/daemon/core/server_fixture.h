@@ -21,6 +21,7 @@
 #include "daemon/core/unix_socket_server.h"
 #include "support/test_io.h"
 #include "daemon/utilities/json.h"
+#include "support/file_mode.h"
 #include "support/stderr_capture.h"
 #include "support/temp_dir.h"
 
@@ -129,25 +130,9 @@ class ServerFixture : public ::testing::Test {
   std::vector<std::string> disconnected;
 };
 
-inline mode_t fileMode(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
-
 inline bool exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
-
-// Sets the umask for its lifetime.
-class ScopedUmask {
- public:
-  explicit ScopedUmask(mode_t mask) : saved_(::umask(mask)) {}
-  ~ScopedUmask() { ::umask(saved_); }
-
- private:
-  mode_t saved_;
-};
 
 }  // namespace qd::test

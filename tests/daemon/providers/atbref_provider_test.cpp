@@ -105,6 +105,23 @@ TEST_F(ATBRefProviderTest, AServerThatNeverAnswersFailsTheCallAtTheTimeOut) {
   }
 }
 
+// Checked while the body arrives: these bodies never end, so a fetch that waited for the
+// whole body would wait for the time-out instead.
+TEST_F(ATBRefProviderTest, ABodyOverSixteenMebibytesFailsTheFetchAsItArrives) {
+  site_.fetchTimeout = std::chrono::seconds(120);
+  server_.set("/huge.html", {200, "", std::string(16 * 1024 * 1024 + 1, 'a'), false, true});
+  server_.set("/moved", {302, "Location: /huge.html\r\n", ""});
+  ATBRefProvider provider(pool_, site_);
+  for (const char* path : {"/huge.html", "/moved"}) {
+    try {
+      runAwaitable(io_, provider.handle("atbref", "c", {{"operation", "get_page"}, {"url", origin() + path}}));
+      ADD_FAILURE() << path << " was read";
+    } catch (const ProviderError& e) {
+      EXPECT_NE(std::string(e.what()).find("The response is larger than 16 MiB"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(PageTextTest, StripsInOrder) {
   const std::vector<std::pair<std::string, std::string>> cases{
       {"<script>x<p>y</p></script>a<script>b</script>c", "ac"},

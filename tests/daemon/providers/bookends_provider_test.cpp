@@ -131,13 +131,29 @@ TEST_F(BookendsTest, EachOperationRunsItsScriptOnTheBookendsLane) {
 
 TEST_F(BookendsTest, JsonScriptsBeginWithTheEscapeHandler) {
   const auto handler = bookends::escapeJSONHandler();
-  EXPECT_EQ(handler.size(), 25u);  // 24 lines and a blank one
+  EXPECT_EQ(handler.size(), 23u);  // 22 lines and a blank one
   EXPECT_EQ(handler.front(), "on escapeJSON(theText)");
   for (const auto& script : {bookends::listScript(1, {"id"}), bookends::groupsScript(), bookends::attachmentsScript("1"),
                              bookends::pdfInfoScript()}) {
     EXPECT_TRUE(std::equal(handler.begin(), handler.end(), script.begin()));
     EXPECT_EQ(script[handler.size()], "tell application \"Bookends\"");
   }
+}
+
+// A field holding a control character other than a line break or a tab (a vertical tab
+// pasted into a title) must still give a JSON array, or the count reads 0.
+TEST_F(BookendsTest, ControlCharactersInAFieldKeepTheListValidJson) {
+  const auto handler = bookends::escapeJSONHandler();
+  const auto has = [&](const std::string& line) {
+    return std::find(handler.begin(), handler.end(), line) != handler.end();
+  };
+  EXPECT_TRUE(has("        else if n < 32 then"));
+  EXPECT_TRUE(has("            set outText to outText & \"\\\\u00\" & character ((n div 16) + 1) of hexDigits & "
+                  "character ((n mod 16) + 1) of hexDigits"));
+  // What that handler prints for a title with U+000B, and for a quote and a backslash.
+  runner->answer("bookends", R"([{"title": "a\u000bb"}, {"title": "\"q\" \\ \u001f"}])");
+  const std::string reply = text({{"operation", "list"}, {"fields", {"title"}}});
+  EXPECT_TRUE(reply.starts_with("Found 2 publication(s):\n\n")) << reply;
 }
 
 TEST_F(BookendsTest, PlainRepliesThatRunNoScript) {

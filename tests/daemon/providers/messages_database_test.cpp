@@ -201,5 +201,15 @@ TEST(AttributedBody, CraftedMegabyteBodyStopsAtTheTimeLimit) {
   EXPECT_EQ(decoded.substr(0, 12), "NSNumber\">1<");
 }
 
+// A clean-up that runs out of time is not applied at all: never half the body cleaned and
+// the rest not.
+TEST(AttributedBody, ACleanUpPastTheTimeLimitLeavesTheTextAsItWas) {
+  std::string body;
+  while (body.size() < (1u << 20)) body += "+ab ";
+  const std::string decoded = decodeAttributedBody(hexOf(body));
+  EXPECT_EQ(decoded.size(), body.size() - 1);  // only the trailing blank trimmed
+  EXPECT_EQ(decoded, body.substr(0, body.size() - 1));
+}
+
 }  // namespace
 }  // namespace qd

@@ -79,6 +79,7 @@ TEST_F(DispatchTest, EnvelopeAndMethodErrorsAnswerTheProtocolsTexts) {
       {R"({"method":"app_get_health"})", {{"error", "Invalid parameter: app-admin methods require XPC admin channel"}}},
       {R"({"method":"app_other","_requestId":6})", {{"error", "Unknown method: app_other"}, {"_requestId", 6}}},
       {R"({"method":"List_tools"})", {{"error", "Unknown method: List_tools"}}},
+      {R"({"method":"\u00a0sync\u2003"})", {{"error", "Unknown method: sync"}}},
       {R"({"method":"call_tool","_requestId":5})", {{"error", "Missing required parameter"}, {"_requestId", 5}}},
       {R"({"method":"call_tool","params":"x","_requestId":2})", {{"error", "Missing required parameter"}, {"_requestId", 2}}},
       {R"({"method":"call_tool","params":{"name":3},"_requestId":2})",

@@ -61,7 +61,7 @@ TEST_F(StatusToolsTest, WithoutTheNoteAppHealthIsUnhealthyAndSelfCheckNamesThePa
   EXPECT_NE(health.find(R"("tinderboxConnected": false)"), std::string::npos) << health;
   EXPECT_NE(health.find(R"("connectedClients": 0)"), std::string::npos) << health;
   EXPECT_NE(health.find(R"("minLatencyMs": nil)"), std::string::npos) << health;
-  for (const char* operation : {"status", " status\n", ""}) {
+  for (const char* operation : {"status", " status\n", "status\u00a0", ""}) {
     const std::string check = text(call("daemon_self_check", {{"operation", operation}}));
     EXPECT_NE(check.find(R"("isRunning": false)"), std::string::npos) << check;
     EXPECT_NE(check.find("\"socketPath\": \"" + configuration_.socketPath() + "\""), std::string::npos) << check;

@@ -68,6 +68,9 @@ TEST_F(RoutingTest, GroupedNoteAppToolsCheckTheirOperationsBeforeRouting) {
        "open_tinderbox_document, quit_tinderbox, restart_tinderbox, save_tinderbox_document",
        nullptr},
       {"tbx_export", "help", "tbx_export operations:\nexport_document, export_note, print_note", nullptr},
+      // Unicode spaces count as white space too (a no-break space pasted with the name).
+      {"tbx_export", "\u3000help\u00a0", "tbx_export operations:\nexport_document, export_note, print_note", nullptr},
+      {"tbx_nav", "\u00a0\u2028", nullptr, "Missing required parameter: operation"},
       {"tbx_doc", "note_exists", nullptr, "Invalid parameter: Unknown tbx_doc operation: note_exists"},
       {"tbx_nav", "restart_tinderbox", nullptr, "Invalid parameter: Unknown tbx_nav operation: restart_tinderbox"},
       {"tbx_nav", "   ", nullptr, "Missing required parameter: operation"},
@@ -75,6 +78,8 @@ TEST_F(RoutingTest, GroupedNoteAppToolsCheckTheirOperationsBeforeRouting) {
       {"tbx_nav", "note_exists", nullptr, "Missing required parameter: document"},
       {"tbx_doc", "quit_tinderbox", "Stop denied: no Tinderbox supervisor active (Tinderbox connection is disabled)",
        nullptr},
+      {"tbx_doc", "quit_tinderbox\u2003",
+       "Stop denied: no Tinderbox supervisor active (Tinderbox connection is disabled)", nullptr},
   };
   for (const Case& c : cases) {
     Json arguments{{"operation", c.operation}};

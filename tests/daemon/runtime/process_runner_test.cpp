@@ -127,6 +127,16 @@ TEST(TrimWhitespaceAndNewlines, RemovesAsciiAndUnicodeSpaceAtBothEnds) {
   EXPECT_EQ(trimWhitespaceAndNewlines("\u00a0\u3000word\u2028\u0085"), "word");
   EXPECT_EQ(trimWhitespaceAndNewlines("é"), "é");
   EXPECT_EQ(trimWhitespaceAndNewlines("   "), "");
+  // Every White_Space character goes; invisible characters that are not white space stay.
+  for (const char* space : {"\t", "\n", "\v", "\f", "\r", " ", "\u0085", "\u00a0", "\u1680", "\u2000", "\u2005",
+                            "\u200a", "\u2028", "\u2029", "\u202f", "\u205f", "\u3000"}) {
+    EXPECT_EQ(trimWhitespaceAndNewlines(std::string(space) + "op" + space), "op") << space;
+  }
+  for (const char* kept : {"\u200b", "\ufeff", "\u180e", "\u2060"}) {
+    EXPECT_EQ(trimWhitespaceAndNewlines(std::string(kept) + "op" + kept), std::string(kept) + "op" + kept) << kept;
+  }
+  // An ill-formed sequence is not white space, whatever bytes follow it.
+  EXPECT_EQ(trimWhitespaceAndNewlines("\xe2\x80 op \xc2"), "\xe2\x80 op \xc2");
 }
 
 }  // namespace

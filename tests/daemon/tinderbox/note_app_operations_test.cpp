@@ -197,6 +197,8 @@ TEST_F(NoteAppOperationsTest, ClicksMenusAndExplainsMissingPermission) {
   EXPECT_EQ(fakes_.scripts()[1][3], "delay 8.0");
 }
 
+// Without wl-copy the clipboard cannot be cleared, so a new image is told from the one that
+// was there before by its content.
 TEST_F(NoteAppOperationsTest, CapturesOnlyANewClipboardImageAndKeepsACopy) {
   const std::string oldImage = std::string("\x89PNG\r\n\x1a\n", 8) + "old";
   const std::string newImage = std::string("\x89PNG\r\n\x1a\n", 8) + "new\0\xff" + std::string(5000, 'n');
@@ -225,6 +227,57 @@ TEST_F(NoteAppOperationsTest, CapturesOnlyANewClipboardImageAndKeepsACopy) {
   EXPECT_EQ(fakes_.runs("wl-paste")[0], (Lines{"--no-newline", "--type", "image/png"}));
   // The data is the saved bytes in Base64.
   EXPECT_EQ(result["content"][0]["data"].get<std::string>().size(), 4 * ((newImage.size() + 2) / 3));
+}
+
+TEST_F(NoteAppOperationsTest, CopiesOfAnUnchangedViewAreCapturedEachTime) {
+  // A clipboard of one file: wl-copy --clear empties it, wl-paste prints it, and the note
+  // app copies the same view into it at every click.
+  const std::string clipboard = (fakes_.dir() / "clipboard").string();
+  const std::string view = (fakes_.dir() / "view.png").string();
+  const std::string clears = (fakes_.dir() / "clears").string();
+  std::ofstream(view, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) << "the view";
+  const auto fake = [&](const std::string& name, const std::string& body) {
+    std::ofstream(fakes_.bin() / name) << "#!/bin/sh\nPATH=/usr/bin:/bin\n" << body;
+    ::chmod((fakes_.bin() / name).c_str(), 0755);
+  };
+  fake("wl-paste", "[ -f " + clipboard + " ] || exit 1\ncat " + clipboard + "\n");
+  fake("wl-copy", "echo \"$*\" >> " + clears + "\n[ \"$1\" = --clear ] && rm -f " + clipboard + "\nexit 0\n");
+  fake("osascript", "case \"$*\" in *'Copy View As Image'*) cp " + view + " " + clipboard + ";; esac\n");
+  std::filesystem::copy_file(view, clipboard);  // copied once already, before the first call
+
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(call("copy_tinderbox_view", Json::object())["content"][0]["type"], "image") << i;
+  std::ifstream in(clears);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "--clear\n--clear\n");
+}
+
+// A clipboard whose every read takes as long as it is allowed to, on a clock the reads move.
+class SlowClipboard final : public ClipboardImageReader {
+ public:
+  explicit SlowClipboard(ManualClock& clock) : clock_(clock) {}
+  asio::awaitable<std::optional<std::string>> readPNG(std::chrono::milliseconds limit) override {
+    limits.push_back(limit);
+    clock_.advance(limit);
+    co_return std::nullopt;
+  }
+  asio::awaitable<bool> clearImage() override { co_return true; }
+
+  std::vector<std::chrono::milliseconds> limits;
+
+ private:
+  ManualClock& clock_;
+};
+
+TEST_F(NoteAppOperationsTest, TheClipboardWaitNeverRunsPastItsDeadline) {
+  ManualClock clock;
+  SlowClipboard clipboard(clock);
+  NoteAppSettings waitSeven = settings();
+  waitSeven.clock = &clock;
+  waitSeven.clipboardWait = std::chrono::seconds(7);
+  waitSeven.clipboardPoll = std::chrono::milliseconds(1);
+  NoteAppOperations operations(commands_, clipboard, waitSeven);
+  EXPECT_THROW(test::runAwaitable(io_, operations.copyView(Json::object())), DaemonError);
+  // A whole read while five seconds are left, then one of the two seconds that remain.
+  EXPECT_EQ(clipboard.limits, (std::vector<std::chrono::milliseconds>{std::chrono::seconds(5), std::chrono::seconds(2)}));
 }
 
 TEST_F(NoteAppOperationsTest, ExportsThenPrints) {

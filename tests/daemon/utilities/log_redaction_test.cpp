@@ -32,8 +32,8 @@ TEST(LogRedaction, ReplacesValuesOfSensitiveKeysWholeAtAnyDepth) {
   EXPECT_EQ(input, before);
 }
 
-TEST(LogRedaction, OnlyTheWholeKeyMatches) {
-  for (const char* key : {"my_token", "token_id", "api-key", "passwords", " password", "secrets"}) {
+TEST(LogRedaction, AWordInsideALongerKeyDoesNotMatch) {
+  for (const char* key : {"token_id", "mytoken", "passwords", "secrets"}) {
     const Json input = {{key, "v"}};
     EXPECT_EQ(LogRedaction::redact(input), input) << key;
   }

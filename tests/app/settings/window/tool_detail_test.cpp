@@ -123,6 +123,7 @@ TEST(ToolDetailTest, DescriptionsPreferTinderboxLiveHelpOnlyWhenItHasText) {
   };
   const std::vector<Case> cases{
       {{"tinderbox", "Tinderbox Core", "readwrite", false, {}, "catalog text", " \n\t "}, "catalog text", 3},
+      {{"tinderbox", "Tinderbox Core", "readwrite", false, {}, "catalog text", "\u00a0\u2028"}, "catalog text", 3},
       {{"tinderbox", "Tinderbox Core", "readwrite", false, {}, "catalog text", " live\n"}, " live\n", 3},
       {{"other", "Tinderbox Core", "readwrite", false, {}, "", "ignored"}, "", 2},
   };

@@ -5,6 +5,7 @@
 
 #include "app/settings/tool_description_helper.h"
 #include "app/settings/tool_settings_view_model.h"
+#include "daemon/runtime/text_trim.h"
 
 namespace qd::ToolLibrary {
 
@@ -88,7 +89,7 @@ std::string toolDescription(const ToolSettingsViewModel& model, const std::strin
   const ToolMetadataFetcher& fetcher = model.metadataFetcher();
   if (tool == "tinderbox") {
     const std::optional<std::string> live = fetcher.getLiveHelpText(tool);
-    if (live && live->find_first_not_of(" \t\n\r\f\v") != std::string::npos) return *live;
+    if (live && !trimWhitespaceAndNewlines(*live).empty()) return *live;
   }
   if (std::optional<std::string> description = fetcher.getDescription(tool)) return *description;
   return ToolDescriptionHelper::toolDescriptionFallback(tool);
