@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds everything with the address and undefined-behaviour
-# sanitizers, runs every test, then runs each fuzz target for a minute.
+# sanitizers, runs each fuzz target for a minute, then runs every test.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$root/scripts/setup.sh"
