@@ -153,6 +153,12 @@ TEST_F(DispatchTest, ResultsStayJsonNullsStayNullAndNonFiniteNumbersBecomeText) 
   EXPECT_EQ(provider_->lastArguments, Json({{"k", "v"}}));
 }
 
+TEST_F(DispatchTest, AnUnpairedSurrogateEscapeReachesTheToolAsTheReplacementCharacter) {
+  const Json answer = reply(R"({"method":"call_tool","params":{"name":"odd_values","arguments":{"k":"\uD83D"}},"_requestId":9})");
+  EXPECT_EQ(answer["_requestId"], 9);
+  EXPECT_EQ(provider_->lastArguments, Json({{"k", "\xEF\xBF\xBD"}}));
+}
+
 TEST_F(DispatchTest, NormalizingTurnsBinaryIntoBase64AndRefusesNonObjects) {
   Json result = normalizeJSONPayload(Json{{"_requestId", "theirs"}, {"bytes", Json::binary({0x66, 0x6f, 0x6f})}});
   EXPECT_EQ(result["bytes"], "Zm9v");
