@@ -17,6 +17,7 @@
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_runner.h"
+#include "daemon/tinderbox/tinderbox_supervisor.h"
 
 namespace qd {
 namespace {
@@ -59,12 +60,15 @@ std::string unknownMethodName(const std::string& detail) {
 }
 
 // Errors of our own whose text was written for the person at the client: a provider's
-// permission guidance or failed script, a child process or the messaging bus refusing.
+// permission guidance or failed script, a child process, the messaging bus or the note
+// app's supervisor refusing.
 // They are answered with that text; everything else that is not a DaemonError or a
 // QueueError is answered "Internal error".
 std::optional<std::string> userFacingText(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
+  } catch (const SupervisorError& e) {
+    return e.description();
   } catch (const ProviderError& e) {
     return e.message();
   } catch (const MessagingError& e) {
@@ -244,6 +248,10 @@ std::string TinderboxDaemon::handleClientMessageError(const std::string& clientI
   } catch (const QueueError& e) {
     Logger::warn(kComponent, "Queue operation failed", Json{{"clientId", clientId}, {"error", e.description()}});
     return createErrorResponse(requestId, e.description());
+  } catch (const TinderboxCallError& e) {
+    Logger::warn(kComponent, "Tinderbox call failed",
+                 Json{{"clientId", clientId}, {"operation", e.operation()}, {"detail", e.detail()}});
+    return createErrorResponse(requestId, "Operation '" + e.operation() + "' failed: " + e.detail());
   } catch (...) {
   }
   if (std::optional<std::string> text = userFacingText(error)) {

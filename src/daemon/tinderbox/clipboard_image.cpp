@@ -1,7 +1,5 @@
 #include "daemon/tinderbox/clipboard_image.h"
 
-#include <cerrno>
-#include <cstring>
 #include <functional>
 
 #include "daemon/runtime/child_process.h"
@@ -18,7 +16,7 @@ asio::awaitable<std::optional<std::string>> CommandClipboardImageReader::readPNG
     program = "xclip";
     arguments = {"-selection", "clipboard", "-t", "image/png", "-o"};
   } else {
-    throw ChildProcessError(ChildProcessError::Kind::launchFailed, ENOENT, std::strerror(ENOENT));
+    throw ChildProcessError::notOnPath("wl-paste or xclip");
   }
   // A clipboard owner that never answers must not hold the capture: a few seconds at most.
   const AsyncCollectedOutput output = co_await commands_.run(std::move(program), std::move(arguments), 5.0);

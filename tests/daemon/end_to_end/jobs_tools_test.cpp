@@ -55,7 +55,7 @@ TEST_F(JobsEndToEnd, AJobsCommandRunsAndItsOutcomeIsListed) {
   const std::string missingId = enqueue(*client, "/nonexistent", Json::array());
   const Json failed = finishedJob(*client, missingId);
   EXPECT_EQ(failed["status"], "failed") << failed;
-  EXPECT_EQ(failed["error"], "Job " + missingId + " failed: No such file or directory") << failed;
+  EXPECT_EQ(failed["error"], "Job " + missingId + " failed: Could not start /nonexistent: No such file or directory") << failed;
 }
 
 TEST_F(JobsEndToEnd, ABurstOfEnqueuesGetsOneJobEach) {
