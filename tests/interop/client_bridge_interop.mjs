@@ -88,6 +88,12 @@ try {
     assert.match(error.message, /Unknown tool: no_such_tool/);
   }
 
+  // A UTF-16 surrogate without its partner goes out as a \u escape (valid JSON): it reads
+  // as U+FFFD and the call is answered to its caller like any other.
+  const lone = await client.callTool({ name: "time_now", arguments: { timezone: "Mars\uD83D" } });
+  assert.notEqual(lone.isError, true, JSON.stringify(lone));
+  assert.equal(lone.content[0].text, "Invalid timezone: Mars\uFFFD");
+
   // The router-core profile offers the router's own tools.
   const core = new Client({ name: "sdk-interop-core", version: "1.0.0" }, { capabilities: {} });
   await core.connect(bridgeTransport("router-core"));

@@ -159,11 +159,27 @@ TEST_F(NoteAppSupervision, TheSixthRestartWithinFiveMinutesIsRefused) {
     EXPECT_NE(answer.find("\"restarted\": true"), std::string::npos) << answer;
     EXPECT_NE(answer.find("\"totalRestarts\": " + std::to_string(i)), std::string::npos) << answer;
   }
-  EXPECT_EQ(text(callTool("tbx_doc_restart_tinderbox")),
-            "Restart denied: rate limit exceeded (max 5 restarts per 5 minutes). Wait before retrying.");
+  const std::string denial = "Restart denied: rate limit exceeded (max 5 restarts per 5 minutes). Wait before retrying.";
+  const Json refused = callTool("tbx_doc_restart_tinderbox");
+  EXPECT_EQ(text(refused), denial);
+  EXPECT_EQ(refused.value("isError", false), true);
   expectEchoWorks();  // the refused restart left the server running
   const std::string opened = text(callTool("tbx_doc_open_tinderbox"));
   EXPECT_NE(opened.find("\"alreadyRunning\": true"), std::string::npos) << opened;
+
+  // The command-line modes against the same daemon: the refusal is a failure, an open a success.
+  const struct {
+    const char* flag;
+    int status;
+    std::string output;
+  } modes[] = {{"--restart-tinderbox", 1, "Error: " + denial + "\n"}, {"--start-tinderbox", 0, ""}};
+  for (const auto& mode : modes) {
+    test::TempDir outputs;
+    test::DaemonProcess oneShot(outputs.path(), daemon_->environment());
+    oneShot.start({mode.flag});
+    EXPECT_EQ(oneShot.waitForExit(), mode.status) << mode.flag << ": " << oneShot.stderrText();
+    EXPECT_EQ(oneShot.stdoutText(), mode.output) << mode.flag;
+  }
 }
 
 TEST_F(NoteAppSupervision, AfterAFailedRespawnCallsAnswerThatTheNoteAppIsNotConnected) {

@@ -80,7 +80,6 @@ DaemonAdminXPCServer::DaemonAdminXPCServer(asio::any_io_executor executor, std::
       service_(std::make_shared<DaemonAdminXPCService>(std::move(daemon))) {
   SocketServerOptions socketOptions = std::move(options.socket);
   socketOptions.concurrentLines = true;
-  socketOptions.warnOnPeerHangUp = false;  // the application connects once per request
   // The check needs nothing of the daemon, only the kernel and the path found above.
   socketOptions.admitConnection = [expected = expectedApplicationPath_](int clientFd) {
     return admitAdminPeer(clientFd, expected);

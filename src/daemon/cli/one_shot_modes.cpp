@@ -41,11 +41,23 @@ ControlRow controlRow(TinderboxControl control) {
 }
 
 // One call on a connection of its own; a failure is thrown.
-asio::awaitable<void> callOnce(TinderboxClientOptions daemon, std::string tool, Json arguments) {
+asio::awaitable<CallToolResult> callOnce(TinderboxClientOptions daemon, std::string tool, Json arguments) {
   auto client = TinderboxClient::create(co_await asio::this_coro::executor, std::move(daemon));
   co_await client->start();
-  co_await client->callToolTyped(std::move(tool), std::move(arguments));  // the result is not examined
+  CallToolResult result = co_await client->callToolTyped(std::move(tool), std::move(arguments));
   client->shutdown();
+  co_return result;
+}
+
+// The texts of a result's text items, one per line.
+std::string resultText(const CallToolResult& result) {
+  std::string text;
+  for (const ToolContent& item : result.content) {
+    if (!item.text) continue;
+    if (!text.empty()) text += "\n";
+    text += *item.text;
+  }
+  return text.empty() ? "The daemon's tool reported an error without a text" : text;
 }
 
 std::string readAll(int fd) {
@@ -101,7 +113,7 @@ asio::awaitable<int> syncHookOnce(TinderboxClientOptions daemon, std::string inp
   }
   Json arguments = {{"payloadJSON", payload}};
   std::string tool = "sync_claude_hook";
-  co_await callOnce(std::move(daemon), std::move(tool), std::move(arguments));
+  co_await callOnce(std::move(daemon), std::move(tool), std::move(arguments));  // the result is not examined
   co_return 0;
 }
 
@@ -109,7 +121,10 @@ asio::awaitable<int> tinderboxControlOnce(TinderboxClientOptions daemon, Tinderb
   ControlRow row = controlRow(control);
   Logger::info(kComponent, row.logLine);
   std::string tool = row.tool;
-  co_await callOnce(std::move(daemon), std::move(tool), std::move(row.arguments));
+  const CallToolResult result = co_await callOnce(std::move(daemon), std::move(tool), std::move(row.arguments));
+  // A refusal ("Restart denied: ...") is reported like a failed call: the caller, often the
+  // tray application, must not take it for done.
+  if (result.isError.value_or(false)) throw Error(resultText(result));
   co_return 0;
 }
 

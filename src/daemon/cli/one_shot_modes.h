@@ -27,7 +27,8 @@ asio::awaitable<int> notifyOnce(TinderboxClientOptions daemon, std::vector<std::
 asio::awaitable<int> syncHookOnce(TinderboxClientOptions daemon, std::string input);
 
 // --restart-tinderbox, --start-tinderbox, --stop-tinderbox: one call of the daemon's
-// Tinderbox control tool; done whatever the tool reports.
+// Tinderbox control tool; an error result (a refused restart) is thrown as an Error with
+// the result's text, like a failed call.
 asio::awaitable<int> tinderboxControlOnce(TinderboxClientOptions daemon, TinderboxControl control);
 
 }  // namespace qd

@@ -24,4 +24,23 @@ class ProviderError : public Error {
   std::string message_;
 };
 
+// A call the note-app provider forwarded to the note app's server failed there (the
+// connection, a time-out, the protocol). Its description is the provider's text,
+// "Tinderbox operation '<operation>' failed: <detail>"; the socket layer answers with its
+// own, from the operation and the detail.
+class TinderboxCallError : public ProviderError {
+ public:
+  TinderboxCallError(std::string domain, int code, std::string operation, std::string detail)
+      : ProviderError(std::move(domain), code, "Tinderbox operation '" + operation + "' failed: " + detail),
+        operation_(std::move(operation)),
+        detail_(std::move(detail)) {}
+
+  const std::string& operation() const { return operation_; }
+  const std::string& detail() const { return detail_; }
+
+ private:
+  std::string operation_;
+  std::string detail_;
+};
+
 }  // namespace qd

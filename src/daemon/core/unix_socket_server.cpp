@@ -31,12 +31,13 @@ constexpr const char* kComponent = "UnixSocketServer";
 // accept may well succeed, so there is nothing to wait for.
 bool isPeerError(int error) { return error == ECONNABORTED || error == EPROTO || error == EPERM; }
 
-// The end of the peer's stream (or a reset by it), as opposed to a fault of the line.
-bool isPeerHangUp(const std::exception_ptr& failure) {
+// The peer ended its stream after a whole line: it has simply left. One that ends it inside
+// a line, or resets it, has lost what it sent.
+bool isOrderlyHangUp(const std::exception_ptr& failure, const ClientConnection& connection) {
   try {
     std::rethrow_exception(failure);
   } catch (const ConnectionError& e) {
-    return e.kind() == ConnectionError::Kind::connectionClosed;
+    return e.kind() == ConnectionError::Kind::connectionClosed && connection.pendingBytes() == 0;
   } catch (...) {
     return false;
   }
@@ -236,7 +237,10 @@ void UnixSocketServer::handleAcceptedConnection(UniqueFd socket) {
   if (isShuttingDown_) return;
   if (options_.admitConnection && !options_.admitConnection(socket.get())) return;  // closed here, unread
   if (static_cast<std::int64_t>(connections_.size()) >= maxClients_) {
-    Logger::warn(kComponent, "Max clients reached, rejecting connection", {{"maxClients", maxClients_}});
+    if (std::optional<std::int64_t> omitted = refusalLog_.admit()) {
+      Logger::warn(kComponent, "Max clients reached, rejecting connection",
+                   {{"maxClients", maxClients_}, {"omitted", *omitted}});
+    }
     return;  // the descriptor closes here; the peer sees the connection end
   }
   const std::string clientId = "client-" + std::to_string(nextClientId_++);
@@ -339,8 +343,10 @@ asio::awaitable<void> UnixSocketServer::processClientMessages(std::weak_ptr<Unix
   }
   // Shutdown and cancellation end loops on purpose and clean up themselves.
   if (!failure || task->cancelRequested() || server->isShuttingDown_) co_return;
-  if (server->options_.warnOnPeerHangUp || !isPeerHangUp(failure)) {
+  if (!isOrderlyHangUp(failure, *connection)) {
     Logger::warn(kComponent, "Client connection error", {{"clientId", clientId}, {"error", describeException(failure)}});
+  } else if (Logger::isEnabled(LogLevel::info)) {
+    Logger::info(kComponent, "Client closed the connection", {{"clientId", clientId}});
   }
   co_await server->removeConnection(clientId);
 }

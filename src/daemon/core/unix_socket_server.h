@@ -26,6 +26,7 @@
 
 #include "daemon/config/configuration.h"
 #include "daemon/core/client_process_info.h"
+#include "daemon/logging/log_throttle.h"
 #include "daemon/runtime/unique_fd.h"
 #include "daemon/utilities/clock.h"
 #include "platform/environment.h"
@@ -57,10 +58,6 @@ struct SocketServerOptions {
   // own and its reply is written when it is ready, so replies may overtake each other (the
   // protocol must name which request a reply answers). Off: one line at a time, in order.
   bool concurrentLines = false;
-  // Whether a peer that simply hangs up is logged as a "Client connection error" like a
-  // failed connection. Off where peers connect for one request each, so that every
-  // request does not leave a warning behind.
-  bool warnOnPeerHangUp = true;
 
   static SocketServerOptions from(const Configuration& configuration);
 };
@@ -150,6 +147,8 @@ class UnixSocketServer : public std::enable_shared_from_this<UnixSocketServer> {
   std::optional<DisconnectHandler> disconnectHandler_;
   // The socket file this server bound, so shutdown removes that file and no other.
   std::optional<std::pair<dev_t, ino_t>> boundFile_;
+  // A peer can connect and close in a loop while the server is full: one line a second.
+  LogThrottle refusalLog_{*options_.clock, std::chrono::seconds(1)};
 };
 
 }  // namespace qd

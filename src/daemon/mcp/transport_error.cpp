@@ -1,21 +1,18 @@
 #include "daemon/mcp/transport_error.h"
 
-#include "daemon/utilities/json.h"
-
 namespace qd {
 namespace {
 
 std::string render(TransportError::Kind kind, const std::string& detail) {
-  const std::string quoted = dumpJson(Json(detail));
   switch (kind) {
-    case TransportError::Kind::connectionFailed: return "TransportError.connectionFailed(" + quoted + ")";
-    case TransportError::Kind::writeFailed: return "TransportError.writeFailed(" + quoted + ")";
-    case TransportError::Kind::readFailed: return "TransportError.readFailed(" + quoted + ")";
-    case TransportError::Kind::processStartFailed: return "TransportError.processStartFailed(" + quoted + ")";
-    case TransportError::Kind::timeout: return "TransportError.timeout(detail: " + quoted + ")";
-    case TransportError::Kind::connectionClosed: return "TransportError.connectionClosed";
+    case TransportError::Kind::connectionFailed: return detail;  // "Failed to connect to <path>: ..."
+    case TransportError::Kind::writeFailed: return "Could not write to the connection: " + detail;
+    case TransportError::Kind::readFailed: return "Could not read from the connection: " + detail;
+    case TransportError::Kind::processStartFailed: return detail;  // "Could not start <program>: ..."
+    case TransportError::Kind::timeout: return "The transport timed out: " + detail;
+    case TransportError::Kind::connectionClosed: return "Connection closed";
   }
-  return "TransportError";
+  return detail;
 }
 
 }  // namespace

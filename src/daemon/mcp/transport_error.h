@@ -6,10 +6,11 @@
 
 namespace qd {
 
-// A transport's failure. Its description names the type and the case with its payload,
-// `TransportError.writeFailed("Broken pipe")`, `TransportError.connectionClosed`, so code
-// that classifies failures by their text (the request queue's time-out layers) can tell a
-// transport's failure from others.
+// A transport's failure. Its description is for people: it reaches AI clients in error
+// replies ("Operation 'echo' failed: Connection closed") and the logs, so it reads in words
+// and names what failed ("Could not start /path/to/server: No such file or directory").
+// The request queue tells time-outs apart by their text: a time-out's description holds
+// "transport" and "timed out".
 class TransportError : public Error {
  public:
   enum class Kind { connectionFailed, writeFailed, readFailed, processStartFailed, timeout, connectionClosed };

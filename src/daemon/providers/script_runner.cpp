@@ -1,8 +1,6 @@
 #include "daemon/providers/script_runner.h"
 
-#include <cerrno>
-#include <cstring>
-
+#include "daemon/runtime/child_process.h"
 #include "daemon/runtime/process_runner.h"
 #include "platform/executable_search.h"
 
@@ -12,8 +10,9 @@ asio::awaitable<std::string> OsascriptRunner::run(ScriptRun run) {
   const platform::Environment environment = environment_ ? *environment_ : platform::Environment::current();
   const auto osascript = platform::findExecutableOnPath("osascript", environment);
   if (!osascript) {
-    // The text the child-process layer gives for a program that is not there.
-    throw ProcessRunnerError(run.errorDomain, 1, run.failureDescription + ": " + std::strerror(ENOENT));
+    // As a program that cannot be started fails (code 1), naming the missing program.
+    throw ProcessRunnerError(run.errorDomain, 1,
+                             run.failureDescription + ": " + ChildProcessError::notOnPath("osascript").description());
   }
   // Every argument is a named value: g++ 12 destroys a temporary passed by value to an
   // awaited coroutine twice.

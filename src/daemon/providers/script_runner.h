@@ -38,7 +38,7 @@ class OsascriptRunner final : public ScriptRunner {
       : pool_(pool), environment_(std::move(environment)) {}
 
   // Without osascript on PATH the run fails as a program that cannot be started does:
-  // code 1, the failure description, ": " and the system's text for a missing file.
+  // code 1, the failure description, ": " and "Could not start osascript: not found on PATH".
   asio::awaitable<std::string> run(ScriptRun run) override;
 
  private:

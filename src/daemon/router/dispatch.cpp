@@ -14,10 +14,12 @@
 #include "daemon/router/json_normalizing.h"
 #include "daemon/router/router.h"
 #include "daemon/router/router_internal.h"
+#include "daemon/router/tool_catalog.h"
 #include "daemon/runtime/child_process.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_runner.h"
 #include "daemon/runtime/text_trim.h"
+#include "daemon/tinderbox/tinderbox_supervisor.h"
 
 namespace qd {
 namespace {
@@ -60,12 +62,15 @@ std::string unknownMethodName(const std::string& detail) {
 }
 
 // Errors of our own whose text was written for the person at the client: a provider's
-// permission guidance or failed script, a child process or the messaging bus refusing.
+// permission guidance or failed script, a child process, the messaging bus or the note
+// app's supervisor refusing.
 // They are answered with that text; everything else that is not a DaemonError or a
 // QueueError is answered "Internal error".
 std::optional<std::string> userFacingText(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
+  } catch (const SupervisorError& e) {
+    return e.description();
   } catch (const ProviderError& e) {
     return e.message();
   } catch (const MessagingError& e) {
@@ -196,7 +201,7 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   // The binding may not outlive a catalog refresh during the call: copy what it names.
   std::function<asio::awaitable<SendableData>()> work = [self, clientId, toolName = binding->internalName,
                                                          arguments]() {
-    return self->runQueuedCall(clientId, toolName, arguments);
+    return self->runToolCall(clientId, toolName, arguments);
   };
   auto elapsedMs = [start] {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
@@ -204,7 +209,18 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   std::exception_ptr failure;
   Json result;
   try {
-    SendableData data = co_await queue_->enqueue<SendableData>(readOnly, timeoutMs, std::move(work));
+    SendableData data;
+    if (isRouterCoreTool(binding->internalName)) {
+      // health_check and daemon_self_check only read the daemon's state: a hung note-app
+      // call or a full queue must not hold or refuse the calls that show what is going on.
+      // Named copies, moved: g++ 12 destroys a temporary argument of an awaited coroutine twice.
+      std::string caller = clientId;
+      std::string toolName = binding->internalName;
+      Json callArguments = arguments;
+      data = co_await runToolCall(std::move(caller), std::move(toolName), std::move(callArguments));
+    } else {
+      data = co_await queue_->enqueue<SendableData>(readOnly, timeoutMs, std::move(work));
+    }
     result = normalizeJSONPayload(data.value);
   } catch (...) {
     failure = std::current_exception();
@@ -216,7 +232,7 @@ asio::awaitable<Json> TinderboxDaemon::handleCallTool(std::string clientId, Json
   co_return result;
 }
 
-asio::awaitable<SendableData> TinderboxDaemon::runQueuedCall(std::string clientId, std::string toolName,
+asio::awaitable<SendableData> TinderboxDaemon::runToolCall(std::string clientId, std::string toolName,
                                                              Json arguments) {
   std::optional<Json> result = co_await handleHelperTool(clientId, toolName, arguments);
   if (!result) result = co_await handleProviderTool(clientId, toolName, arguments);
@@ -245,6 +261,10 @@ std::string TinderboxDaemon::handleClientMessageError(const std::string& clientI
   } catch (const QueueError& e) {
     Logger::warn(kComponent, "Queue operation failed", Json{{"clientId", clientId}, {"error", e.description()}});
     return createErrorResponse(requestId, e.description());
+  } catch (const TinderboxCallError& e) {
+    Logger::warn(kComponent, "Tinderbox call failed",
+                 Json{{"clientId", clientId}, {"operation", e.operation()}, {"detail", e.detail()}});
+    return createErrorResponse(requestId, "Operation '" + e.operation() + "' failed: " + e.detail());
   } catch (...) {
   }
   if (std::optional<std::string> text = userFacingText(error)) {

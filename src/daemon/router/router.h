@@ -194,7 +194,8 @@ class TinderboxDaemon : public std::enable_shared_from_this<TinderboxDaemon>, pu
   asio::awaitable<Json> dispatchMethod(std::string clientId, RequestEnvelope envelope);
   asio::awaitable<Json> handleListTools(std::string clientId);
   asio::awaitable<Json> handleCallTool(std::string clientId, Json params);
-  asio::awaitable<SendableData> runQueuedCall(std::string clientId, std::string toolName, Json arguments);
+  // The helper tools, then the providers; in the request queue, except for the diagnostics.
+  asio::awaitable<SendableData> runToolCall(std::string clientId, std::string toolName, Json arguments);
   std::string handleClientMessageError(const std::string& clientId, std::optional<std::int64_t> requestId,
                                        const std::exception_ptr& error) const;
 

@@ -22,6 +22,10 @@ std::string pidText(const std::optional<pid_t>& pid) {
 
 std::string nowText() { return std::to_string(unixMilliseconds(std::chrono::system_clock::now())); }
 
+// A refusal is an error result, so the caller (an AI client, the command-line modes) can
+// tell it from a restart, open or quit that was done.
+Json denied(std::string text) { return CallToolResult::text(std::move(text), /*isError=*/true).toJson(); }
+
 bool isSupervisorError(const std::exception_ptr& error, SupervisorError::Kind kind) {
   try {
     std::rethrow_exception(error);
@@ -65,8 +69,7 @@ asio::awaitable<void> TinderboxDaemon::startAndBind(std::shared_ptr<TinderboxSup
 asio::awaitable<Json> TinderboxDaemon::handleRestartTinderbox(std::string reason) {
   std::shared_ptr<TinderboxSupervisor> supervisor = supervisor_;
   if (!supervisor) {
-    co_return router::textResult(
-        "Restart denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
+    co_return denied("Restart denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
   }
   std::exception_ptr error;
   try {
@@ -76,10 +79,10 @@ asio::awaitable<Json> TinderboxDaemon::handleRestartTinderbox(std::string reason
   }
   if (error) {
     if (isSupervisorError(error, SupervisorError::Kind::restartRateLimitExceeded)) {
-      co_return router::textResult("Restart denied: rate limit exceeded (max 5 restarts per 5 minutes). Wait before retrying.");
+      co_return denied("Restart denied: rate limit exceeded (max 5 restarts per 5 minutes). Wait before retrying.");
     }
     if (isSupervisorError(error, SupervisorError::Kind::shuttingDown)) {
-      co_return router::textResult("Restart denied: daemon is shutting down");
+      co_return denied("Restart denied: daemon is shutting down");
     }
     // The old child is gone and no new one came up: nobody keeps the closed client, so
     // calls answer that the note app is not connected.
@@ -103,7 +106,7 @@ asio::awaitable<Json> TinderboxDaemon::handleRestartTinderbox(std::string reason
 asio::awaitable<Json> TinderboxDaemon::handleStartTinderbox() {
   std::shared_ptr<TinderboxSupervisor> supervisor = supervisor_;
   if (!supervisor) {
-    co_return router::textResult("Start denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
+    co_return denied("Start denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
   }
   const std::optional<pid_t> before = supervisor->getTinderboxPID();
   co_await startAndBind(supervisor);
@@ -121,7 +124,7 @@ asio::awaitable<Json> TinderboxDaemon::handleStartTinderbox() {
 asio::awaitable<Json> TinderboxDaemon::handleStopTinderbox() {
   std::shared_ptr<TinderboxSupervisor> supervisor = supervisor_;
   if (!supervisor) {
-    co_return router::textResult("Stop denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
+    co_return denied("Stop denied: no Tinderbox supervisor active (Tinderbox connection is disabled)");
   }
   const std::optional<pid_t> before = supervisor->getTinderboxPID();
   co_await supervisor->stopTinderbox();

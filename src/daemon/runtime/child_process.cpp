@@ -31,6 +31,13 @@ struct Pipe {
   UniqueFd read, write;
 };
 
+// The user reads this (a note-app server path that does not exist, a job's program): it
+// names the program as it was given.
+ChildProcessError startFailed(const std::string& executable, int err) {
+  return ChildProcessError(ChildProcessError::Kind::launchFailed, err,
+                           "Could not start " + executable + ": " + std::strerror(err));
+}
+
 Pipe makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -184,6 +191,10 @@ void refuseNulBytes(const SpawnOptions& options) {
 
 }  // namespace
 
+ChildProcessError ChildProcessError::notOnPath(const std::string& program) {
+  return ChildProcessError(Kind::launchFailed, ENOENT, "Could not start " + program + ": not found on PATH");
+}
+
 std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
   refuseNulBytes(options);
   ignoreSigpipe();
@@ -243,11 +254,11 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
     fdFor(options.stderrMode, err, false, plan.stderrFd, plan.stderrNull);
     pid = forkAndExec(plan, options.executable.c_str(), argv.data(),
                       options.environmentOverlay ? envp.data() : environ);
-    if (pid < 0) throw ChildProcessError(ChildProcessError::Kind::launchFailed, -pid, std::strerror(-pid));
+    if (pid < 0) throw startFailed(options.executable, -pid);
   } else {
     const int rc = ::posix_spawn(&pid, options.executable.c_str(), actions.get(), attributes.get(), argv.data(),
                                  options.environmentOverlay ? envp.data() : environ);
-    if (rc != 0) throw ChildProcessError(ChildProcessError::Kind::launchFailed, rc, std::strerror(rc));
+    if (rc != 0) throw startFailed(options.executable, rc);
   }
 
   std::unique_ptr<ChildProcess> child(new ChildProcess());

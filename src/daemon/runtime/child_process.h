@@ -25,6 +25,9 @@ class ChildProcessError : public Error {
   enum class Kind { launchFailed };
   ChildProcessError(Kind kind, int errorNumber, std::string description)
       : Error(std::move(description)), kind_(kind), errorNumber_(errorNumber) {}
+  // A program looked up by name on PATH and not found there: "Could not start <name>: not
+  // found on PATH", so the user learns which program to install.
+  static ChildProcessError notOnPath(const std::string& program);
   Kind kind() const { return kind_; }
   int errorNumber() const { return errorNumber_; }
 
@@ -67,9 +70,10 @@ inline SpawnOptions spawnOptions(std::string executable, std::vector<std::string
 class ChildProcess {
  public:
   // Throws ChildProcessError when the program cannot be started (missing, not executable):
-  // its description is the system's text for the error. A program path, argument or
-  // overlay entry that holds a NUL byte is refused before anything starts ("argument
-  // contains a NUL byte", "program path ...", "environment entry ...").
+  // its description names the program, "Could not start <executable>: <the system's text>".
+  // A program path, argument or overlay entry that holds a NUL byte is refused before
+  // anything starts ("argument contains a NUL byte", "program path ...", "environment
+  // entry ...").
   static std::unique_ptr<ChildProcess> spawn(const SpawnOptions& options);
 
   // Kills the group and reaps the child when its owner has not.

@@ -1,8 +1,6 @@
 #include "daemon/tinderbox/clipboard_image.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <functional>
 
 #include "daemon/runtime/child_process.h"
@@ -19,7 +17,7 @@ asio::awaitable<std::optional<std::string>> CommandClipboardImageReader::readPNG
     program = "xclip";
     arguments = {"-selection", "clipboard", "-t", "image/png", "-o"};
   } else {
-    throw ChildProcessError(ChildProcessError::Kind::launchFailed, ENOENT, std::strerror(ENOENT));
+    throw ChildProcessError::notOnPath("wl-paste or xclip");
   }
   const double seconds = std::chrono::duration<double>(std::min(limit, kClipboardReadLimit)).count();
   const AsyncCollectedOutput output = co_await commands_.run(std::move(program), std::move(arguments), seconds);

@@ -37,7 +37,8 @@ class ClipboardImageReader {
 class CommandClipboardImageReader final : public ClipboardImageReader {
  public:
   explicit CommandClipboardImageReader(NoteAppCommands& commands) : commands_(commands) {}
-  // Without wl-paste and xclip on PATH it fails as a program that cannot be started does.
+  // Without wl-paste and xclip on PATH it fails as a program that cannot be started does,
+  // naming both.
   asio::awaitable<std::optional<std::string>> readPNG(std::chrono::milliseconds limit) override;
   // wl-copy --clear beside wl-paste, else xclip with an empty text; never fails.
   asio::awaitable<bool> clearImage() override;

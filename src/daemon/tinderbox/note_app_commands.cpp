@@ -1,9 +1,7 @@
 #include "daemon/tinderbox/note_app_commands.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 
 #include "daemon/core/daemon_error.h"
 #include "daemon/runtime/child_process.h"
@@ -37,9 +35,7 @@ asio::awaitable<AsyncCollectedOutput> NoteAppCommands::run(std::string program, 
   AsyncMutex::Guard guard = co_await queue_.lock();
   const platform::Environment environment = environment_ ? *environment_ : platform::Environment::current();
   const auto executable = platform::findExecutableOnPath(program, environment);
-  if (!executable) {
-    throw ChildProcessError(ChildProcessError::Kind::launchFailed, ENOENT, std::strerror(ENOENT));
-  }
+  if (!executable) throw ChildProcessError::notOnPath(program);
   RunToEndOptions options;
   const double bounded = std::isfinite(timeoutSeconds) && timeoutSeconds > 0 ? timeoutSeconds : 0;
   options.timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(

@@ -2,8 +2,8 @@
 
 // The programs the note-app operations run: osascript (scripts for the note app and for
 // the menu clicks), the URL opener and the print spooler. Each is looked up on PATH at
-// every run, so a missing one fails the call as a program that cannot be started does
-// (the child-process layer's launch error), promptly. The runs never overlap one another
+// every run, so a missing one fails the call promptly, as a program that cannot be started
+// does, naming it ("Could not start lpr: not found on PATH"). The runs never overlap one another
 // (one queue, taken on the io thread) and none blocks the io thread while it runs.
 
 #include <optional>

@@ -31,14 +31,17 @@ namespace {
 constexpr const char* component = "Supervisor";
 constexpr double maxStartLimitSeconds = 12.0;
 
-const char* kindName(SupervisorError::Kind kind) {
+// Read by people in error replies and logs. None says "timed out": the request queue
+// would take that for the call's own time-out.
+const char* describe(SupervisorError::Kind kind) {
   switch (kind) {
-    case SupervisorError::Kind::clientNotInitialized: return "clientNotInitialized";
-    case SupervisorError::Kind::shuttingDown: return "shuttingDown";
-    case SupervisorError::Kind::restartRateLimitExceeded: return "restartRateLimitExceeded";
-    case SupervisorError::Kind::timeout: return "timeout";
+    case SupervisorError::Kind::clientNotInitialized: return "Tinderbox's MCP server is not connected";
+    case SupervisorError::Kind::shuttingDown: return "The daemon is shutting down";
+    case SupervisorError::Kind::restartRateLimitExceeded:
+      return "Tinderbox's MCP server was restarted too often (at most 5 restarts in 5 minutes)";
+    case SupervisorError::Kind::timeout: return "Tinderbox's MCP server did not start in time";
   }
-  return "timeout";
+  return "Tinderbox's MCP server did not start in time";
 }
 
 asio::awaitable<void> timerSleep(double seconds) {
@@ -94,7 +97,7 @@ std::filesystem::path resolved(const std::filesystem::path& path) {
 
 }  // namespace
 
-SupervisorError::SupervisorError(Kind kind) : Error(kindName(kind)), kind_(kind) {}
+SupervisorError::SupervisorError(Kind kind) : Error(describe(kind)), kind_(kind) {}
 
 SupervisorSettings SupervisorSettings::from(const Configuration& configuration) {
   SupervisorSettings settings;

@@ -69,8 +69,8 @@ namespace tinderbox_errors {
 ProviderError makeInvalidArgument(std::string message) {
   return ProviderError(domain, invalidArgument, std::move(message));
 }
-ProviderError makeCallFailed(const std::string& operation, const std::string& detail) {
-  return ProviderError(domain, tinderboxCallFailed, "Tinderbox operation '" + operation + "' failed: " + detail);
+TinderboxCallError makeCallFailed(const std::string& operation, const std::string& detail) {
+  return TinderboxCallError(domain, tinderboxCallFailed, operation, detail);
 }
 ProviderError makeNotConnected() { return ProviderError(domain, tinderboxNotConnected, "Tinderbox is not connected"); }
 }  // namespace tinderbox_errors

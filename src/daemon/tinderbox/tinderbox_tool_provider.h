@@ -26,7 +26,7 @@ namespace tinderbox_errors {
 inline constexpr const char* domain = "TinderboxProvider";
 enum Code { invalidArgument = 1, tinderboxCallFailed = 2, tinderboxNotConnected = 3 };
 ProviderError makeInvalidArgument(std::string message);
-ProviderError makeCallFailed(const std::string& operation, const std::string& detail);
+TinderboxCallError makeCallFailed(const std::string& operation, const std::string& detail);
 ProviderError makeNotConnected();  // "Tinderbox is not connected"
 }  // namespace tinderbox_errors
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -120,6 +121,52 @@ class BoundedDomBuilder {
   std::optional<JsonParseError> error_;
 };
 
+int hexUnitAt(std::string_view text, std::size_t at) {
+  if (at + 4 > text.size()) return -1;
+  int unit = 0;
+  for (std::size_t i = at; i < at + 4; ++i) {
+    const char c = text[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+bool isHighSurrogate(int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// JSON's grammar allows any \u escape, and other writers (JavaScript's JSON.stringify of a
+// cut string) send a UTF-16 surrogate without its partner; the parser refuses one, which
+// would lose a whole message over one character. Each such escape is rewritten to \uFFFD,
+// same length, so positions in later error texts stay true. None when nothing changes.
+std::optional<std::string> withUnpairedSurrogatesReplaced(std::string_view text) {
+  std::optional<std::string> rewritten;
+  std::size_t at = text.find('\\');
+  while (at != std::string_view::npos && at + 1 < text.size()) {
+    // Outside strings a backslash is a syntax error anyway; inside them escapes come in
+    // whole, so stepping over each one leaves an escaped backslash followed by "uD83D" alone.
+    std::size_t next = at + 2;
+    if (text[at + 1] == 'u') {
+      const int unit = hexUnitAt(text, at + 2);
+      if (unit >= 0) next = at + 6;
+      const bool paired = isHighSurrogate(unit) && text.substr(next, 2) == "\\u" &&
+                          isLowSurrogate(hexUnitAt(text, next + 2));
+      if (paired) {
+        next += 6;
+      } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
+        if (!rewritten) rewritten.emplace(text);
+        rewritten->replace(at + 2, 4, "FFFD");
+      }
+    }
+    at = text.find('\\', next);
+  }
+  return rewritten;
+}
+
 Json parseBounded(std::string_view text, std::size_t maxDepth, bool exact) {
   // The parser takes a NUL byte for the end of its input and would accept whatever comes
   // before it; no JSON text holds one (inside strings it must be escaped).
@@ -127,6 +174,9 @@ Json parseBounded(std::string_view text, std::size_t maxDepth, bool exact) {
     throw JsonParseError(JsonParseError::Kind::malformed,
                          "Invalid JSON: NUL byte at position " + std::to_string(nul));
   }
+  // A file that is written back keeps the escape's refusal: U+FFFD would replace its text.
+  std::optional<std::string> rewritten = exact ? std::nullopt : withUnpairedSurrogatesReplaced(text);
+  if (rewritten) text = *rewritten;
   BoundedDomBuilder builder(maxDepth, exact);
   const bool ok = Json::sax_parse(text.begin(), text.end(), &builder, nlohmann::detail::input_format_t::json,
                                   /*strict=*/true);

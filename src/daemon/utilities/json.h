@@ -32,14 +32,15 @@ class JsonParseError : public Error {
 // Parses untrusted JSON text. The nesting depth is checked while parsing (a top-level
 // scalar has depth 0, each array or object adds one), so no input can drive recursion.
 // Integers that fit a signed 64-bit integer are stored as signed integers, larger ones as
-// doubles; text after the value other than white space is an error.
+// doubles; text after the value other than white space is an error. A \u escape of a UTF-16
+// surrogate without its partner (valid by JSON's grammar, names no character) reads as U+FFFD.
 Json parseJson(std::string_view text, std::size_t maxDepth = kDefaultMaxJsonDepth);
 
 // Like parseJson, for files that are read, changed and written back: refuses what the
 // parsed value cannot give back, so a rewrite never changes a value behind the user's back.
 // Refused (Kind::inexact): a key twice in one object (the parser keeps one of them), an
 // integer outside the signed 64-bit range (it would come back as a rounded double) and a
-// number too large for a double.
+// number too large for a double. An unpaired surrogate escape stays refused (Kind::malformed).
 Json parseJsonExactly(std::string_view text, std::size_t maxDepth = kDefaultMaxJsonDepth);
 
 // A copy in which every object's keys are in ascending byte order, at every depth, for

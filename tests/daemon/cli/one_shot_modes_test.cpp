@@ -102,7 +102,7 @@ TEST(SyncHookMode, SendsTheTrimmedTextUnparsedAndSkipsBlankOrNonUTF8Input) {
   }
 }
 
-TEST(TinderboxControlModes, CallTheirToolAndSucceedWhateverItReports) {
+TEST(TinderboxControlModes, CallTheirToolAndFailWithTheTextOfAnErrorResult) {
   struct Case {
     TinderboxControl control;
     Json params;
@@ -116,9 +116,18 @@ TEST(TinderboxControlModes, CallTheirToolAndSucceedWhateverItReports) {
     OneShotFixture f;
     f.listen();
     auto run = startAwaitable(f.io, tinderboxControlOnce(f.options, c.control));
-    const Json failedResult = {{"content", {{{"type", "text"}, {"text", "no"}}}}, {"isError", true}};
-    EXPECT_EQ(f.serveOneCall(failedResult), c.params);
+    EXPECT_EQ(f.serveOneCall(textToolResult("[\"started\": true]")), c.params);
     EXPECT_EQ(finishAwaitable(f.io, run), 0);
+
+    run = startAwaitable(f.io, tinderboxControlOnce(f.options, c.control));
+    f.serveOneCall({{"content", {{{"type", "text"}, {"text", "Restart denied: daemon is shutting down"}}}},
+                    {"isError", true}});
+    try {
+      finishAwaitable(f.io, run);
+      ADD_FAILURE() << "an error result counted as done: " << c.params;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.description(), "Restart denied: daemon is shutting down");
+    }
   }
 }
 

@@ -214,6 +214,56 @@ TEST_F(UnixSocketServerTest, AtMaxClientsTheNextPeerIsClosedAtOnceAndLaterOnesGe
   EXPECT_EQ(ids, (std::vector<std::string>{"client-1", "client-2"}));
 }
 
+// Any local process can connect and close in a loop while the server is full: the refusals
+// leave at most one warning a second, each counting the refusals it left out before it.
+TEST_F(UnixSocketServerTest, RefusalsAtMaxClientsAreLoggedAtMostOnceASecondWithTheCountLeftOut) {
+  startServer(1);
+  SocketPeer held(io, socketPath);
+  runUntil([&] { return server->getClientCount() == 1; });
+  auto refuseOne = [&] {
+    SocketPeer refused(io, socketPath);
+    (void)refused.readToEnd();  // the server has refused it once it sees the end
+  };
+  auto logged = [&] {
+    std::vector<Json> metadata;
+    for (const Json& line : logLines("Max clients reached, rejecting connection")) metadata.push_back(line["metadata"]);
+    return metadata;
+  };
+
+  for (int i = 0; i < 5; ++i) refuseOne();
+  clock.advance(std::chrono::milliseconds(999));
+  refuseOne();
+  EXPECT_EQ(logged(), (std::vector<Json>{{{"maxClients", 1}, {"omitted", 0}}}));
+
+  clock.advance(std::chrono::milliseconds(1));
+  refuseOne();
+  refuseOne();
+  EXPECT_EQ(logged(), (std::vector<Json>{{{"maxClients", 1}, {"omitted", 0}}, {{"maxClients", 1}, {"omitted", 5}}}));
+  EXPECT_EQ(server->getClientCount(), 1);
+}
+
+// A peer that ends its stream after a whole line has simply left: no warning (a peer that
+// ends it inside a line is a fault, see TransportFaultsCloseTheConnectionWithoutReply).
+TEST_F(UnixSocketServerTest, APeerThatHangsUpBetweenLinesLeavesNoWarning) {
+  startServer();
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {{"after its answer", "bye\n"}, {"without a line", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    disconnected.clear();
+    SocketPeer peer(io, socketPath);
+    if (!c.bytes.empty()) {
+      peer.write(c.bytes);
+      EXPECT_EQ(peer.readLine(), "re:bye");
+    }
+    peer.close();
+    runUntil([&] { return disconnected.size() == 1; });
+  }
+  EXPECT_EQ(connectionErrors(), std::vector<std::string>{});
+}
+
 TEST_F(UnixSocketServerTest, ConnectionsAcceptedBeforeTheHandlerAreReadOnceItIsInstalled) {
   makeServer();
   server->start();

@@ -56,7 +56,7 @@ TEST_F(JobsEndToEnd, AJobsCommandRunsAndItsOutcomeIsListed) {
   const std::string missingId = enqueue(*client, "/nonexistent", Json::array());
   const Json failed = finishedJob(*client, missingId);
   EXPECT_EQ(failed["status"], "failed") << failed;
-  EXPECT_EQ(failed["error"], "Job " + missingId + " failed: No such file or directory") << failed;
+  EXPECT_EQ(failed["error"], "Job " + missingId + " failed: Could not start /nonexistent: No such file or directory") << failed;
 
   // An argument cut at a NUL byte would reach the program changed: the job fails unstarted.
   test::RecordingFakes fakes;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "socket_session.h"
@@ -57,7 +58,36 @@ TEST_F(NoteAppOperationsEndToEnd, WithoutLprPrintingFailsPromptlyWithTheLaunchEr
   auto client = connect();
   const auto file = home_.path() / "page.txt";
   std::ofstream(file) << "x";
-  EXPECT_EQ(error(call(*client, "print_document", {{"filePath", file.string()}})), "No such file or directory");
+  EXPECT_EQ(error(call(*client, "print_document", {{"filePath", file.string()}})), "Could not start lpr: not found on PATH");
+}
+
+// The note app's server dies in the middle of a call: the answer names the operation and
+// what went wrong, and the daemon logs both.
+TEST_F(NoteAppOperationsEndToEnd, ACallTheNoteAppsServerDropsNamesTheOperation) {
+  startWithNoteApp("/usr/bin:/bin");
+  auto client = connect();
+  for (int attempt = 0; attempt < 3000 && !lists(*client, "crash"); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(lists(*client, "crash")) << daemon_->stderrText();
+  EXPECT_EQ(error(call(*client, "crash")), "Operation 'crash' failed: Connection closed");
+  // The warning is written before the answer.
+  std::optional<Json> logged;
+  std::istringstream lines(daemon_->stderrText());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"Tinderbox call failed\"") != std::string::npos) logged = parseJson(line);
+  }
+  ASSERT_TRUE(logged) << daemon_->stderrText();
+  EXPECT_EQ((*logged)["level"], "WARN");
+  EXPECT_EQ((*logged)["metadata"]["operation"], "crash");
+  EXPECT_EQ((*logged)["metadata"]["detail"], "Connection closed");
+}
+
+TEST_F(NoteAppOperationsEndToEnd, ANoteAppServerThatCannotStartIsNamed) {
+  start("/usr/bin:/bin", {{"TINDERBOX_DISABLE", "0"}, {"TINDERBOX_MCP_PATH", "/nonexistent/note-app-server"}});
+  auto client = connect();
+  EXPECT_EQ(error(call(*client, "tbx_doc_open_tinderbox")),
+            "Could not start /nonexistent/note-app-server: No such file or directory");
 }
 
 // One operation of each grouped tool, under the name a client calls it by (the tool and

@@ -189,11 +189,32 @@ TEST(StdioTransport, TalksToAChildOverItsStandardStreams) {
   EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
 }
 
-TEST(StdioTransport, AProgramThatCannotStartFailsTheStart) {
+TEST(StdioTransport, AProgramThatCannotStartFailsTheStartNamingIt) {
   asio::io_context io;
   auto transport = std::make_shared<StdioTransport>(io.get_executor(), "/nonexistent/server", std::vector<std::string>{});
-  EXPECT_EQ(failureKind(io, transport->start([](std::string) {})), TransportError::Kind::processStartFailed);
+  try {
+    runAwaitable(io, transport->start([](std::string) {}));
+    ADD_FAILURE() << "the start succeeded";
+  } catch (const TransportError& e) {
+    EXPECT_EQ(e.kind(), TransportError::Kind::processStartFailed);
+    EXPECT_EQ(e.description(), "Could not start /nonexistent/server: No such file or directory");
+  }
   runAwaitable(io, transport->close());
+}
+
+// The descriptions reach AI clients and the logs: words, never the type's spelling.
+TEST(TransportError, DescriptionsReadInWords) {
+  const struct {
+    TransportError error;
+    const char* description;
+  } cases[] = {
+      {TransportError::connectionClosed(), "Connection closed"},
+      {TransportError::writeFailed("Broken pipe"), "Could not write to the connection: Broken pipe"},
+      {TransportError::readFailed("Connection reset by peer"), "Could not read from the connection: Connection reset by peer"},
+      {TransportError::connectionFailed("Socket path too long"), "Socket path too long"},
+      {TransportError::timeout("no answer"), "The transport timed out: no answer"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.error.description(), c.description);
 }
 
 TEST(StdioTransport, CloseKillsAGroupThatIgnoresTerminationAndLeavesNoProcess) {
@@ -239,7 +260,7 @@ TEST(UnixSocketTransport, RefusesBadPathsBeforeConnecting) {
     FAIL();
   } catch (const TransportError& e) {
     EXPECT_EQ(e.detail(), "Failed to connect to " + tooLong + ": No such file or directory");
-    EXPECT_EQ(e.description(), "TransportError.connectionFailed(\"" + e.detail() + "\")");
+    EXPECT_EQ(e.description(), e.detail());
   }
 }
 

@@ -119,7 +119,7 @@ TEST(OsascriptRunner, WithoutOsascriptOnPathTheGuidanceSaysTheProgramIsMissing) 
     FAIL() << "no error";
   } catch (const ProcessRunnerError& e) {
     EXPECT_EQ(e.code(), 1);
-    EXPECT_EQ(e.message(), "AppleScript failed: No such file or directory");
+    EXPECT_EQ(e.message(), "AppleScript failed: Could not start osascript: not found on PATH");
   }
   BookendsProvider provider("bookends", FeatureTier::beta,
                             std::make_shared<OsascriptRunner>(pool, platform::Environment{{"PATH", empty.string()}}));
@@ -127,7 +127,7 @@ TEST(OsascriptRunner, WithoutOsascriptOnPathTheGuidanceSaysTheProgramIsMissing) 
     runAwaitable(io, provider.handle("bookends", "c", {{"operation", "help"}}));
     FAIL() << "no error";
   } catch (const ProviderError& e) {
-    const std::string last = "\nDetails: Permission preflight failed: No such file or directory";
+    const std::string last = "\nDetails: Permission preflight failed: Could not start osascript: not found on PATH";
     EXPECT_EQ(e.description().substr(e.description().size() - last.size()), last) << e.description();
   }
 }

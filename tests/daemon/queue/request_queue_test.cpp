@@ -11,6 +11,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "support/test_io.h"
 
@@ -226,6 +227,8 @@ TEST(RequestQueueErrors, TimeoutsReportedByLowerLayersNameTheirLayer) {
       {"StdioTransport read timed out", TimeoutLayer::transport},
       {"write timed out on transport", TimeoutLayer::transport},
       {"TransportError.timeout", TimeoutLayer::transport},
+      {TransportError::timeout("no answer").description(), TimeoutLayer::transport},
+      {TransportError::connectionClosed().description(), std::nullopt},
       {"TransportError.closed", std::nullopt},
       {"Timed Out", std::nullopt},
   };

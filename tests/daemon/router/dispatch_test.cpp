@@ -9,7 +9,10 @@
 #include "daemon/core/provider_error.h"
 #include "daemon/messaging/notification_queue.h"
 #include "daemon/router/json_normalizing.h"
+#include "daemon/tinderbox/tinderbox_supervisor.h"
+#include "daemon/tinderbox/tinderbox_tool_provider.h"
 #include "daemon_fixture.h"
+#include "support/stderr_capture.h"
 
 namespace qd {
 namespace {
@@ -22,7 +25,7 @@ class FaultyProvider : public ToolProvider {
   std::vector<MCPTool> tools() const override {
     std::vector<MCPTool> tools;
     for (const char* name : {"provider_error", "runtime_error", "messaging_error", "parse_error", "odd_values",
-                             "passes", "not_an_object"}) {
+                             "passes", "not_an_object", "note_app_call_failed", "supervisor_error"}) {
       MCPTool tool;
       tool.name = name;
       tool.inputSchema.type = "object";
@@ -44,6 +47,8 @@ class FaultyProvider : public ToolProvider {
     if (toolName == "runtime_error") throw std::runtime_error("secret internals");
     if (toolName == "messaging_error") throw MessagingError::agentNameTaken("bob");
     if (toolName == "parse_error") (void)parseJson("{");
+    if (toolName == "note_app_call_failed") throw tinderbox_errors::makeCallFailed("echo", "Connection closed");
+    if (toolName == "supervisor_error") throw SupervisorError(SupervisorError::Kind::timeout);
     if (toolName == "passes") co_return std::nullopt;
     if (toolName == "not_an_object") co_return Json::array({1});
     co_return Json{{"content", Json::array()},
@@ -137,12 +142,22 @@ TEST_F(DispatchTest, ToolFailuresAnswerUserTextsAndHideInternals) {
       {"parse_error", "Internal error"},
       {"passes", "Invalid parameter: Unknown tool: passes"},
       {"not_an_object", "Failed to build navigation URL"},
+      // The note app's server failed the forwarded call: the operation and what went wrong.
+      {"note_app_call_failed", "Operation 'echo' failed: Connection closed"},
+      {"supervisor_error", "Tinderbox's MCP server did not start in time"},
   };
+  test::StderrCapture stderrCapture;
   for (const Case& c : cases) {
     Json answer = call(c.tool);
     EXPECT_EQ(answer["_requestId"], 1) << c.tool;
     EXPECT_EQ(error(answer), c.error) << c.tool;
   }
+  const std::string log = stderrCapture.text();
+  const auto line = log.find("\"message\":\"Tinderbox call failed\"");
+  ASSERT_NE(line, std::string::npos) << log;
+  const Json logged = parseJson(log.substr(log.rfind('\n', line) + 1, log.find('\n', line) - log.rfind('\n', line) - 1));
+  EXPECT_EQ(logged["level"], "WARN");
+  EXPECT_EQ(logged["metadata"], (Json{{"clientId", "client-0"}, {"operation", "echo"}, {"detail", "Connection closed"}}));
 }
 
 TEST_F(DispatchTest, ResultsStayJsonNullsStayNullAndNonFiniteNumbersBecomeText) {
@@ -152,6 +167,12 @@ TEST_F(DispatchTest, ResultsStayJsonNullsStayNullAndNonFiniteNumbersBecomeText) 
   EXPECT_EQ(answer["list"], Json::parse(R"(["inf","-inf",1.5])"));
   EXPECT_EQ(answer["_requestId"], 1);
   EXPECT_EQ(provider_->lastArguments, Json({{"k", "v"}}));
+}
+
+TEST_F(DispatchTest, AnUnpairedSurrogateEscapeReachesTheToolAsTheReplacementCharacter) {
+  const Json answer = reply(R"({"method":"call_tool","params":{"name":"odd_values","arguments":{"k":"\uD83D"}},"_requestId":9})");
+  EXPECT_EQ(answer["_requestId"], 9);
+  EXPECT_EQ(provider_->lastArguments, Json({{"k", "\xEF\xBF\xBD"}}));
 }
 
 TEST_F(DispatchTest, NormalizingTurnsBinaryIntoBase64AndRefusesNonObjects) {

@@ -58,13 +58,17 @@ TEST_F(NoteAppRoutingTest, EachGroupedToolReachesTheFakes) {
   EXPECT_EQ(fakes_.scripts().back()[2], "export d to POSIX file \"" + exported + "\"");
 }
 
+// Each failure names the program to install.
 TEST_F(NoteAppRoutingTest, WithoutTheProgramsEveryScriptedOperationFailsAtOnce) {
   ScopedPath path(fakes_.bin().string());
-  const std::string missing = "error: No such file or directory";
-  EXPECT_EQ(grouped("tbx_doc", {{"operation", "save_tinderbox_document"}}), missing);
-  EXPECT_EQ(grouped("tbx_nav", {{"operation", "open_tinderbox_url"}, {"url", "tinderbox://D/A"}}), missing);
-  EXPECT_EQ(grouped("tbx_nav", {{"operation", "copy_tinderbox_view"}}), missing);
-  EXPECT_EQ(grouped("tbx_export", {{"operation", "print_note"}, {"document", "D"}, {"notePath", "/A"}}), missing);
+  EXPECT_EQ(grouped("tbx_doc", {{"operation", "save_tinderbox_document"}}),
+            "error: Could not start osascript: not found on PATH");
+  EXPECT_EQ(grouped("tbx_nav", {{"operation", "open_tinderbox_url"}, {"url", "tinderbox://D/A"}}),
+            "error: Could not start xdg-open: not found on PATH");
+  EXPECT_EQ(grouped("tbx_nav", {{"operation", "copy_tinderbox_view"}}),
+            "error: Could not start wl-paste or xclip: not found on PATH");
+  EXPECT_EQ(grouped("tbx_export", {{"operation", "print_note"}, {"document", "D"}, {"notePath", "/A"}}),
+            "error: Could not start osascript: not found on PATH");
 }
 
 }  // namespace

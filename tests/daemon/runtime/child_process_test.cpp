@@ -66,13 +66,13 @@ TEST(ChildProcess, LaysTheEnvironmentOverlayOverTheInheritedOne) {
   EXPECT_EQ(inherited.standardOutput, "kept,old\n");
 }
 
-TEST(ChildProcess, AMissingProgramFailsToSpawnWithTheSystemsText) {
+TEST(ChildProcess, AMissingProgramFailsToSpawnNamingItWithTheSystemsText) {
   try {
     ChildProcess::spawn(spawnOptions("/nonexistent/program", {}));
     FAIL() << "spawn succeeded";
   } catch (const ChildProcessError& e) {
     EXPECT_EQ(e.errorNumber(), ENOENT);
-    EXPECT_EQ(e.description(), "No such file or directory");
+    EXPECT_EQ(e.description(), "Could not start /nonexistent/program: No such file or directory");
   }
 }
 

@@ -71,12 +71,12 @@ TEST_F(TinderboxToolProviderTest, ListsNativeToolsThenTheGroupedOnesAndNeverShad
 
   runAwaitable(io_, provider_.fetchTinderboxOperations());
   // In the server's order (the fixture lists by name), the server's "tbx_doc" left out.
-  EXPECT_EQ(toolNames(), (std::vector<std::string>{"arguments", "create_note", "echo", "evaluate", "fail", "flagged",
-                                                   "get_notes", "set_value", "slow", "tbx_nav", "tbx_doc",
+  EXPECT_EQ(toolNames(), (std::vector<std::string>{"arguments", "crash", "create_note", "echo", "evaluate", "fail",
+                                                   "flagged", "get_notes", "set_value", "slow", "tbx_nav", "tbx_doc",
                                                    "tbx_export"}));
   EXPECT_EQ(provider_.cachedOperations(),
-            (std::vector<std::string>{"arguments", "create_note", "echo", "evaluate", "fail", "flagged", "get_notes",
-                                      "set_value", "slow"}));
+            (std::vector<std::string>{"arguments", "crash", "create_note", "echo", "evaluate", "fail", "flagged",
+                                      "get_notes", "set_value", "slow"}));
   EXPECT_TRUE(provider_.canHandle("echo"));
   EXPECT_TRUE(provider_.canHandle("quit_tinderbox"));
   EXPECT_FALSE(provider_.canHandle("unknown"));

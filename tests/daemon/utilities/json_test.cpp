@@ -55,6 +55,35 @@ TEST(ParseJson, DuplicateKeysKeepTheLastValue) {
   EXPECT_EQ(v["a"], 2);
 }
 
+TEST(ParseJson, UnpairedSurrogateEscapesBecomeTheReplacementCharacter) {
+  // JSON's grammar allows any \u escape; a surrogate without its partner names no
+  // character, so it reads as U+FFFD rather than failing the whole message.
+  const std::string fffd = "\xEF\xBF\xBD";
+  const struct {
+    const char* text;
+    std::string expected;
+  } cases[] = {
+      {R"("\uD83D")", fffd},
+      {R"("\udc00")", fffd},
+      {R"("a\uD83Db")", "a" + fffd + "b"},
+      {R"("\uD83D\uD83D\uDE00")", fffd + "\xF0\x9F\x98\x80"},  // the second high one has its partner
+      {R"("\uDE00\uD83D")", fffd + fffd},                           // the wrong order pairs nothing
+      {R"("\uD83D\u0041")", fffd + "A"},
+      {R"("\uD83D\uDE00")", "\xF0\x9F\x98\x80"},                  // a real pair is untouched
+      {R"("\\uD83D")", "\\uD83D"},                                   // an escaped backslash, no escape
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parseJson(c.text).get<std::string>(), c.expected) << c.text;
+  }
+  const Json call = parseJson(R"({"id":7,"params":{"\uDBFF":["x\uD800"]}})");
+  EXPECT_EQ(call["id"], 7);
+  EXPECT_EQ(call["params"][fffd][0], "x" + fffd);
+  // A broken escape stays an error.
+  EXPECT_THROW(parseJson(R"("\uD83")"), JsonParseError);
+  // A file that is written back keeps refusing it: U+FFFD would replace the user's text.
+  EXPECT_THROW(parseJsonExactly(R"({"a":"\uD83D"})"), JsonParseError);
+}
+
 TEST(ParseJsonExactly, RefusesWhatARewriteWouldChange) {
   for (const char* text : {R"({"a":1,"a":2})", R"({"o":{"k":[{"x":1,"x":1}]}})", R"([18446744073709551615])",
                            R"({"n":-9223372036854775809})"}) {

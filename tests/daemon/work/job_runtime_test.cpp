@@ -37,8 +37,9 @@ TEST_F(JobRuntime, OutcomesOfRealChildren) {
       {"huge", "/bin/sh", {"-c", "head -c 3145728 /dev/zero | tr '\\0' x"}, "done", "", 1 << 20},
       // A two-byte character straddles the 1 MiB mark: it is dropped whole.
       {"straddle", "/bin/sh", {"-c", "printf a; yes \u00e9 | tr -d '\\n' | head -c 3000000"}, "done", "", (1 << 20) - 1},
-      {"missing", (folder / "no-such-program").string(), {}, "failed", "F: No such file or directory"},
-      {"relative", "sh", {"-c", "echo found"}, "failed", "F: No such file or directory"},
+      {"missing", (folder / "no-such-program").string(), {}, "failed",
+       "F: Could not start " + (folder / "no-such-program").string() + ": No such file or directory"},
+      {"relative", "sh", {"-c", "echo found"}, "failed", "F: Could not start sh: No such file or directory"},
       {"echo", "/bin/echo", {"hi"}, "done", "hi"},
   };
   for (const auto& c : cases) {
