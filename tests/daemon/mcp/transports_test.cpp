@@ -9,6 +9,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <asio/io_context.hpp>
@@ -163,6 +164,43 @@ TEST(StdioServerTransport, WorksWhenStandardInputAndOutputAreRegularFiles) {
   test::runUntil(io, [&] { return ended; });
   runAwaitable(io, quiet->close());
   EXPECT_EQ(lines.size(), 2u);
+}
+
+TEST(StdioServerTransport, ALineOverTheLimitIsDroppedAndReportedWhetherInputIsAPipeOrAFile) {
+  const std::string oversized(StdioServerTransport::maxLineBytes + 1, 'x');
+  const std::string input = "first\n" + oversized + "\nnext\n";
+  const test::TempDir dir("stdio");
+  const std::string filePath = (dir / "in").string();
+  {
+    UniqueFd f(::open(filePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    writeAll(f.get(), input);
+  }
+  for (const bool fromFile : {false, true}) {
+    asio::io_context io;
+    Pipe pipe, out;
+    UniqueFd file(::open(filePath.c_str(), O_RDONLY | O_CLOEXEC));
+    auto transport = std::make_shared<StdioServerTransport>(io.get_executor(),
+                                                            fromFile ? file.get() : pipe.read.get(), out.write.get());
+    std::vector<std::string> lines;
+    std::vector<std::size_t> dropped;
+    transport->setOversizedLineHandler([&](OversizedLine line) {
+      if (line.ended) dropped.push_back(line.bytes);
+    });
+    runAwaitable(io, transport->start([&](std::string line) { lines.push_back(std::move(line)); }));
+    // A pipe holds far less than the line: it is written while the transport reads it.
+    std::thread writer;
+    if (!fromFile) {
+      writer = std::thread([&] {
+        writeAll(pipe.write.get(), input);
+        pipe.write.reset();
+      });
+    }
+    runUntil(io, lines, 2);
+    if (writer.joinable()) writer.join();
+    EXPECT_EQ(lines, (std::vector<std::string>{"first", "next"})) << fromFile;
+    EXPECT_EQ(dropped, std::vector<std::size_t>{oversized.size()}) << fromFile;
+    runAwaitable(io, transport->close());
+  }
 }
 
 TEST(StdioTransport, TalksToAChildOverItsStandardStreams) {
