@@ -16,6 +16,7 @@
 #include <asio/local/stream_protocol.hpp>
 #include <asio/write.hpp>
 
+#include "daemon/mcp/mcp_client.h"
 #include "daemon/mcp/stdio_server_transport.h"
 #include "daemon/mcp/stdio_transport.h"
 #include "daemon/mcp/transport_error.h"
@@ -224,6 +225,28 @@ TEST(StdioTransport, TalksToAChildOverItsStandardStreams) {
   EXPECT_FALSE(transport->processPID().has_value());
   EXPECT_FALSE(transport->processIsRunning());
   EXPECT_EQ(failureKind(io, transport->send("late")), TransportError::Kind::connectionClosed);
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+}
+
+TEST(StdioTransport, AChildWhoseLineNeverEndsIsStoppedAndWhatWaitsOnItFailsAtOnce) {
+  test::StderrCapture stderrCapture;
+  asio::io_context io;
+  // Reads one request, then writes bytes without a line end for ever.
+  auto transport = std::make_shared<StdioTransport>(
+      io.get_executor(), "/bin/sh", std::vector<std::string>{"-c", "read request; exec tr -d '\\n' < /dev/zero"});
+  auto client = MCPClient::create(io.get_executor(), transport, {"test", "1"}, 600);
+  runAwaitable(io, client->start());
+  const pid_t group = *transport->processPID();
+  // Far sooner than the request's own 600 s: the child's output is over once it is too long.
+  try {
+    runAwaitable(io, client->ping());
+    ADD_FAILURE() << "the ping was answered";
+  } catch (const TransportError& e) {
+    EXPECT_EQ(e.kind(), TransportError::Kind::connectionClosed);
+  }
+  test::runUntil(io, [&] { return !transport->processIsRunning(); });
+  EXPECT_NE(stderrCapture.text().find("Process output line too long, stopping the process"), std::string::npos);
+  runAwaitable(io, transport->close());
   EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
 }
 
