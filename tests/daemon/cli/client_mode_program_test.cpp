@@ -77,6 +77,39 @@ class ClientModeProgram : public ::testing::Test {
   test::DaemonProcess daemon_{home_.path()};
 };
 
+std::string healthCheck(int id) {
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+         R"(,"method":"tools/call","params":{"name":"health_check","arguments":{}}})" "\n";
+}
+
+TEST(ClientModeProgramRateLimit, CallsPastTheDaemonsRateLimitFailAndTheNextCallGoesOnOverANewConnection) {
+  test::TempDir home("bridge");
+  test::DaemonProcess daemon(home.path(), {{"TINDERBOX_RATE_LIMIT_REQUESTS", "5"}});
+  daemon.startAndWait();
+  BridgeProcess bridge(daemon);
+  // The tool list took one line of the five; ten calls at once trip the limit.
+  std::string burst;
+  for (int id = 1; id <= 10; ++id) burst += healthCheck(id);
+  bridge.write(burst);
+  int failed = 0;
+  for (int i = 0; i < 10; ++i) {
+    const Json reply = bridge.read();
+    ASSERT_TRUE(reply.contains("result")) << reply;
+    if (reply["result"].value("isError", false)) {
+      EXPECT_EQ(reply["result"]["content"][0]["text"], "Error: Connection to daemon closed");
+      ++failed;
+    }
+  }
+  EXPECT_EQ(failed, 6);  // the calls after the fifth line
+
+  bridge.write(healthCheck(11));
+  const Json next = bridge.read();
+  EXPECT_EQ(next["id"], 11);
+  EXPECT_FALSE(next["result"].value("isError", false)) << next;
+  bridge.closeInput();
+  EXPECT_EQ(bridge.finish().first, (ExitStatus{false, 0}));
+}
+
 TEST_F(ClientModeProgram, AnEndlessLineIsAnsweredAsItGoesOverTheLimitAndTheBridgeStaysSmall) {
   daemon_.startAndWait();
   BridgeProcess bridge(daemon_);
