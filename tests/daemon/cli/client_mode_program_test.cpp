@@ -87,7 +87,8 @@ TEST(ClientModeProgramRateLimit, CallsPastTheDaemonsRateLimitFailAndTheNextCallG
   test::DaemonProcess daemon(home.path(), {{"TINDERBOX_RATE_LIMIT_REQUESTS", "5"}});
   daemon.startAndWait();
   BridgeProcess bridge(daemon);
-  // The tool list took one line of the five; ten calls at once trip the limit.
+  // The tool list took one line of the five; ten calls at once trip the limit. They come
+  // in one write, so the bridge sends all ten on its first connection.
   std::string burst;
   for (int id = 1; id <= 10; ++id) burst += healthCheck(id);
   bridge.write(burst);
