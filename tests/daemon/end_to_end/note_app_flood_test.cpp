@@ -32,7 +32,11 @@ TEST_F(NoteAppFloodEndToEnd, AFloodingNoteAppIsStoppedWhileTheDaemonAnswersAndIs
                             "fi\n"
                             "exec " QD_FIXTURE_SERVER " --note-app\n";
   std::filesystem::permissions(noteApp, std::filesystem::perms::owner_all);
-  startDaemon("dev", Json::object(), {{"TINDERBOX_DISABLE", "0"}, {"TINDERBOX_MCP_PATH", noteApp.string()}});
+  // The calls below poll for minutes at the most, more than the default rate limit allows.
+  startDaemon("dev", Json::object(),
+              {{"TINDERBOX_DISABLE", "0"},
+               {"TINDERBOX_MCP_PATH", noteApp.string()},
+               {"TINDERBOX_RATE_LIMIT_REQUESTS", "10000"}});
   auto client = connect();
   ASSERT_TRUE(call(*client, "health_check").contains("content"));
   const long peakBeforeKiB = test::memoryKiB(daemon_->pid(), "VmHWM");
