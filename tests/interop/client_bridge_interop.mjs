@@ -1,6 +1,6 @@
 // The official MCP TypeScript SDK's Client drives `QuarvelDorarovDaemon --client` over
-// stdio against a real daemon that this script starts in a temporary HOME, and the
-// one-shot modes run against the same daemon.
+// stdio against a real daemon that this script starts in a temporary HOME (and restarts
+// under the running bridge), and the one-shot modes run against the same daemon.
 // Usage: node client_bridge_interop.mjs <QuarvelDorarovDaemon executable>
 // Exits 0 when every check passes, 1 with a message otherwise.
 
@@ -119,7 +119,15 @@ try {
   assert.equal(badData.status, 1);
   assert.equal(badData.stdout, "Error: Invalid JSON data\n");
 
-  // The daemon stops with calls in flight: they end as error results, the bridge stays up.
+  // An argument over the daemon's 1 MiB line limit fails alone, with the limit named.
+  const huge = await client.callTool({ name: "health_check", arguments: { text: "x".repeat(5 * 1024 * 1024) } });
+  assert.equal(huge.isError, true, JSON.stringify(huge).slice(0, 200));
+  assert.equal(huge.content[0].text, "Error: Request too large for the daemon (over 1 MiB)");
+  const afterHuge = await client.callTool({ name: "health_check", arguments: {} });
+  assert.notEqual(afterHuge.isError, true, JSON.stringify(afterHuge));
+
+  // The daemon restarts with calls in flight: they end as error results, the bridge stays
+  // up, and a call made while the daemon is away reaches the new one.
   const inFlight = Array.from({ length: 50 }, () => client.callTool({ name: "health_check", arguments: {} }));
   first.daemon.kill("SIGTERM");
   assert.equal(await first.exited, 0, first.stderr());
@@ -127,11 +135,16 @@ try {
   for (const result of settled) {
     if (result.isError) assert.match(result.content[0].text, /^Error: /);
   }
-  const after = await client.callTool({ name: "health_check", arguments: {} });
-  assert.equal(after.isError, true);
-  assert.equal(after.content[0].text, "Error: Not connected to daemon");
+  const duringRestart = client.callTool({ name: "health_check", arguments: {} });
+  first = startDaemon();
+  await waitForSocket();
+  let afterRestart = await duringRestart;
+  if (afterRestart.isError) afterRestart = await client.callTool({ name: "health_check", arguments: {} });
+  assert.notEqual(afterRestart.isError, true, JSON.stringify(afterRestart));
   await client.ping();
   await client.close();
+  first.daemon.kill("SIGTERM");
+  assert.equal(await first.exited, 0, first.stderr());
 
   // No daemon: a one-shot mode fails after the connection time-out.
   const unreachable = await run(["--stop-tinderbox"], { extraEnv: { TINDERBOX_CONNECTION_TIMEOUT: "1000" } });

@@ -39,6 +39,31 @@ extern char** environ;
 
 namespace qd::test {
 
+// The next line of `fd` without its line feed, taking bytes read earlier from `buffer` and
+// leaving what follows the line there; none when the peer closed first or nothing came
+// within `limit`.
+inline std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    if (auto end = buffer.find('\n'); end != std::string::npos) {
+      std::string line = buffer.substr(0, end);
+      buffer.erase(0, end + 1);
+      return line;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd ready{fd, POLLIN, 0};
+    const int rc = ::poll(&ready, 1, static_cast<int>(left.count()));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc <= 0) return std::nullopt;
+    char chunk[65536];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    buffer.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
 // One connection to a Unix socket that writes and reads whole lines.
 class SocketLineClient {
  public:
@@ -76,25 +101,7 @@ class SocketLineClient {
   // The next line without its line feed; none when the peer closed first or nothing came
   // within `limit`.
   std::optional<std::string> readLine(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (true) {
-      if (auto end = buffer_.find('\n'); end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd ready{fd_, POLLIN, 0};
-      const int rc = ::poll(&ready, 1, static_cast<int>(left.count()));
-      if (rc < 0 && errno == EINTR) continue;
-      if (rc <= 0) return std::nullopt;
-      char chunk[65536];
-      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
+    return readLineFrom(fd_, buffer_, limit);
   }
 
   // One request line and its reply line.

@@ -40,6 +40,16 @@ inline std::string readProcFile(const std::string& path) {
   return text;
 }
 
+// A memory figure of /proc/<pid>/status in KiB ("VmRSS" resident now, "VmHWM" the most
+// it has been resident); -1 when the process or the field is not there.
+inline long memoryKiB(pid_t pid, const std::string& field) {
+  std::istringstream status(readProcFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
 // The pids of every process, zombies included, for which `keep(ppid, pgrp)` holds.
 template <typename Keep>
 std::vector<pid_t> processesWhere(Keep keep) {

@@ -20,6 +20,7 @@ class ClientError : public Error {
     invalidResponse,      // "Invalid response from daemon"
     serializationFailed,  // "Failed to serialize request"
     noData,               // "No data received"
+    requestTooLarge,      // "Request too large for the daemon (over 1 MiB)"
   };
 
   static ClientError daemonError(const std::string& text) { return {Kind::daemonError, "Daemon error: " + text}; }
@@ -31,6 +32,9 @@ class ClientError : public Error {
   static ClientError invalidResponse() { return {Kind::invalidResponse, "Invalid response from daemon"}; }
   static ClientError serializationFailed() { return {Kind::serializationFailed, "Failed to serialize request"}; }
   static ClientError noData() { return {Kind::noData, "No data received"}; }
+  static ClientError requestTooLarge() {
+    return {Kind::requestTooLarge, "Request too large for the daemon (over 1 MiB)"};
+  }
 
   Kind kind() const { return kind_; }
 

@@ -15,8 +15,10 @@
 #include <asio/use_awaitable.hpp>
 
 #include "daemon/config/configuration.h"
+#include "daemon/core/client_connection.h"
 #include "daemon/logging/logger.h"
 #include "daemon/mcp/line_splitter.h"
+#include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_signals.h"
 #include "daemon/runtime/unique_fd.h"
@@ -55,6 +57,9 @@ bool socketErrorIsClear(int fd) {
   socklen_t length = sizeof(error);
   return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
+
+static_assert(TinderboxClient::maxRequestLineBytes == ClientConnection::maxPendingBytes,
+              "a request line may be as long as the daemon takes without a line end");
 
 }  // namespace
 
@@ -98,10 +103,21 @@ asio::awaitable<void> TinderboxClient::connectToDaemon() {
   Logger::info(kComponent, "Connecting to daemon", {{"socketPath", options_.socketPath}});
   const auto deadline = std::chrono::steady_clock::now() + options_.connectionTimeout;
   for (;;) {
-    if (auto stream = co_await attemptConnection()) {
+    auto stream = co_await attemptConnection();
+    // A reconnect that shutdown() overtook leaves no connection behind.
+    if (isShutDown_) {
+      if (stream) {
+        std::error_code ignored;
+        stream->close(ignored);
+      }
+      throw ClientError::notConnected();
+    }
+    if (stream) {
       stream_ = stream;
       writer_ = std::make_shared<LineWriter>(executor_, stream);
       isRunning_ = true;
+      hasConnected_ = true;
+      lastUnmatchedError_.reset();
       startTask(executor_, receiveLoop(weak_from_this(), std::move(stream)), kComponent, "receive loop");
       Logger::info(kComponent, "Connected to daemon");
       co_return;
@@ -110,6 +126,42 @@ asio::awaitable<void> TinderboxClient::connectToDaemon() {
     if (std::chrono::steady_clock::now() >= deadline) throw ClientError::connectionFailed();
     co_await pause(options_.retryPause);
     Logger::info(kComponent, "Retrying daemon connection...");
+  }
+}
+
+asio::awaitable<void> TinderboxClient::ensureConnected() {
+  if (isRunning_) co_return;
+  if (isShutDown_ || !hasConnected_) throw ClientError::notConnected();
+  auto waiter = std::make_shared<OneShot<std::monostate>>(executor_);
+  if (reconnecting_) {
+    reconnecting_->push_back(waiter);
+  } else {
+    Logger::info(kComponent, "Reconnecting to daemon");
+    reconnecting_ = std::make_shared<ReconnectWaiters>(ReconnectWaiters{waiter});
+    // Its first step runs now and may connect at once, settling the waiter before the wait.
+    startTask(executor_, reconnectTask(weak_from_this(), reconnecting_), kComponent, "reconnect");
+  }
+  co_await waiter->wait();
+}
+
+asio::awaitable<void> TinderboxClient::reconnectTask(std::weak_ptr<TinderboxClient> weak,
+                                                     std::shared_ptr<ReconnectWaiters> waiters) {
+  std::exception_ptr failure;
+  if (auto self = weak.lock()) {
+    try {
+      co_await self->connectToDaemon();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (self->reconnecting_ == waiters) self->reconnecting_.reset();
+  }
+  // Waiters that shutdown() has failed already are left as they are.
+  for (auto& waiter : *waiters) {
+    if (failure) {
+      waiter->fail(failure);
+    } else {
+      waiter->resume(std::monostate{});
+    }
   }
 }
 
@@ -186,7 +238,9 @@ asio::awaitable<CallToolResult> TinderboxClient::callToolTyped(std::string name,
 }
 
 asio::awaitable<Json> TinderboxClient::sendToDaemon(std::string method, std::optional<Json> params) {
-  if (!stream_ || !isRunning_) throw ClientError::notConnected();
+  co_await ensureConnected();
+  // Lost again while the reconnect's waiters were being woken.
+  if (!isRunning_) throw ClientError::connectionClosed();
   const std::int64_t id = nextRequestId_++;
   Json request = {{"method", std::move(method)}, {"_requestId", id}};
   if (params) request["params"] = std::move(*params);
@@ -197,6 +251,9 @@ asio::awaitable<Json> TinderboxClient::sendToDaemon(std::string method, std::opt
   } catch (const std::exception&) {
     throw ClientError::serializationFailed();  // the id stays used
   }
+  // The daemon drops a connection that sends a longer line, and every request on it with
+  // the one that was too large; refused here, it costs that request alone.
+  if (line.size() + 1 > maxRequestLineBytes) throw ClientError::requestTooLarge();
 
   // The entry is in the table before the line can be written, so no reply can miss it.
   auto continuation = std::make_shared<OneShot<Json>>(executor_);
@@ -229,9 +286,14 @@ asio::awaitable<void> TinderboxClient::sendTask(std::weak_ptr<TinderboxClient> w
                                                 std::shared_ptr<LineWriter> writer, std::string line) {
   std::exception_ptr failure;
   try {
-    co_await sendLine(std::move(writer), std::move(line));
-  } catch (...) {
-    failure = std::current_exception();
+    co_await writer->writeLine(std::move(line));
+  } catch (const std::system_error& e) {
+    // The daemon has closed the connection: the receive loop sees its end, after whatever
+    // it said last (the reason it refused us), and fails the request with that.
+    if (e.code() == asio::error::broken_pipe || e.code() == asio::error::connection_reset) co_return;
+    failure = e.code() == asio::error::bad_descriptor || e.code() == asio::error::operation_aborted
+                  ? std::make_exception_ptr(TransportError::connectionClosed())
+                  : std::make_exception_ptr(TransportError::writeFailed(e.code().message()));
   }
   if (!failure) co_return;
   auto self = weak.lock();
@@ -270,26 +332,40 @@ asio::awaitable<void> TinderboxClient::receiveLoop(std::weak_ptr<TinderboxClient
     if (!self || self->stream_ != stream || !self->isRunning_) co_return;
     for (auto& line : splitter.append(std::string_view(buffer->data(), n))) {
       if (!unicode::isValidUtf8(line)) {
-        self->receiveFailed(ClientError::invalidUTF8().description());
+        self->connectionLost(ClientError::invalidUTF8().description());
         co_return;
       }
       self->handleResponse(line);
     }
     if (ec == asio::error::eof) {
-      self->receiveFailed(ClientError::connectionClosed().description());
+      self->connectionLost(ClientError::connectionClosed().description());
       co_return;
     }
     if (ec) {
-      self->receiveFailed(ec.message());
+      self->connectionLost(ec.message());
       co_return;
     }
   }
 }
 
-void TinderboxClient::receiveFailed(const std::string& errorText) {
+void TinderboxClient::connectionLost(const std::string& errorText) {
   if (!isRunning_) return;
   Logger::error(kComponent, "Receive error", {{"error", errorText}});
-  shutdown();
+  closeConnection(lastUnmatchedError_ ? std::make_exception_ptr(ClientError::daemonError(*lastUnmatchedError_))
+                                      : std::make_exception_ptr(ClientError::connectionClosed()));
+}
+
+void TinderboxClient::closeConnection(const std::exception_ptr& reason) {
+  isRunning_ = false;
+  auto pending = std::move(pending_);
+  pending_.clear();
+  for (auto& [id, entry] : pending) {
+    entry.timeoutTimer->cancel();
+    entry.continuation->fail(reason);
+  }
+  if (writer_) writer_->close();  // closes the shared socket; the pending read ends with it
+  writer_.reset();
+  stream_.reset();
 }
 
 void TinderboxClient::handleResponse(const std::string& line) {
@@ -307,8 +383,12 @@ void TinderboxClient::handleResponse(const std::string& line) {
   }
   const auto idMember = reply.find("_requestId");
   const std::optional<std::int64_t> id = idMember == reply.end() ? std::nullopt : intValue(*idMember);
+  lastUnmatchedError_.reset();
   if (!id) {
     Logger::warn(kComponent, "Response missing _requestId", {{"response", dumpJson(reply)}});
+    if (const auto error = reply.find("error"); error != reply.end() && error->is_string()) {
+      lastUnmatchedError_ = error->get<std::string>();
+    }
     return;
   }
   auto entry = takePending(*id);
@@ -327,16 +407,11 @@ void TinderboxClient::handleResponse(const std::string& line) {
 }
 
 void TinderboxClient::shutdown() {
-  isRunning_ = false;
-  auto pending = std::move(pending_);
-  pending_.clear();
-  for (auto& [id, entry] : pending) {
-    entry.timeoutTimer->cancel();
-    entry.continuation->fail(std::make_exception_ptr(ClientError::connectionClosed()));
+  isShutDown_ = true;
+  closeConnection(std::make_exception_ptr(ClientError::connectionClosed()));
+  if (auto waiters = std::exchange(reconnecting_, nullptr)) {
+    for (auto& waiter : *waiters) waiter->fail(std::make_exception_ptr(ClientError::notConnected()));
   }
-  if (writer_) writer_->close();  // closes the shared socket; the pending read ends with it
-  writer_.reset();
-  stream_.reset();
   Logger::info(kComponent, "Client shutdown complete");
 }
 

@@ -1,15 +1,24 @@
 #pragma once
 
 // The daemon's client on its Unix socket, used by client mode and the one-shot modes. It
-// connects once (retrying until the connection time-out), writes each request as one JSON
-// line {"method", "_requestId", "params"}, and reads the daemon's reply lines in one
-// receive loop, handing each reply to the caller that waits for its "_requestId". Any
-// number of requests may be outstanding at once; replies may come in any order.
+// connects (retrying until the connection time-out), writes each request as one JSON line
+// {"method", "_requestId", "params"}, and reads the daemon's reply lines in one receive
+// loop, handing each reply to the caller that waits for its "_requestId". Any number of
+// requests may be outstanding at once; replies may come in any order.
 //
 // Every request is completed exactly once, by whichever comes first: its reply, its
-// time-out, a failure to encode or send it, or shutdown(). The client never reconnects:
-// once the connection is lost every pending request fails with "Connection to daemon
-// closed" and every later one with "Not connected to daemon".
+// time-out, a failure to encode or send it, the end of the connection, or shutdown().
+// When the connection is lost (the daemon restarted, or closed it for its rate limit),
+// every pending request fails with "Connection to daemon closed", or with the daemon's
+// own words when its last line before the end was an error without a request id (the
+// refusal of a client over its connection limit). The next request then connects again,
+// retrying as start() does, and a failed reconnect fails it with "Failed to connect to
+// daemon"; requests that arrive meanwhile wait for that same reconnect. A new connection
+// is a new client to the daemon: nothing of the old one (an agent identity) carries over.
+// Only start() makes the first connection, and after shutdown() nothing connects again.
+//
+// A request whose line would exceed the daemon's 1 MiB line limit is not sent: it fails
+// with "Request too large for the daemon (over 1 MiB)" and the connection goes on.
 //
 // Lives on the io thread: create it, start it and call it from there.
 
@@ -19,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <asio/any_io_executor.hpp>
@@ -76,18 +86,26 @@ class TinderboxClient : public std::enable_shared_from_this<TinderboxClient> {
   // holding the reply as indented JSON, without isError. Never fails on the reply's shape.
   asio::awaitable<CallToolResult> callToolTyped(std::string name, Json arguments);
 
-  // Fails every pending request with connectionClosed, closes the connection, logs
-  // "Client shutdown complete". Never fails; repeatable. The client stays shut down.
+  // Fails every pending request with connectionClosed (a reconnect under way with
+  // notConnected), closes the connection, logs "Client shutdown complete". Never fails;
+  // repeatable. The client stays shut down.
   void shutdown();
 
+  // Whether a connection is open now.
   bool isRunning() const { return isRunning_; }
   std::size_t pendingRequestCount() const { return pending_.size(); }
+
+  // The most bytes of one request line, its line feed included: what the daemon takes
+  // without a line end.
+  static constexpr std::size_t maxRequestLineBytes = 1048576;
 
  private:
   struct PendingRequest {
     std::shared_ptr<OneShot<Json>> continuation;
     std::shared_ptr<asio::steady_timer> timeoutTimer;
   };
+  // The callers waiting for one reconnect.
+  using ReconnectWaiters = std::vector<std::shared_ptr<OneShot<std::monostate>>>;
 
   TinderboxClient(asio::any_io_executor executor, TinderboxClientOptions options);
 
@@ -95,6 +113,11 @@ class TinderboxClient : public std::enable_shared_from_this<TinderboxClient> {
   // A connected socket, or nullptr when this attempt failed or its window passed.
   asio::awaitable<std::shared_ptr<asio::posix::stream_descriptor>> attemptConnection();
   asio::awaitable<void> pause(std::chrono::milliseconds duration);
+  // Returns with a connection open, reconnecting a lost one first (notConnected before the
+  // first connection and after shutdown).
+  asio::awaitable<void> ensureConnected();
+  static asio::awaitable<void> reconnectTask(std::weak_ptr<TinderboxClient> weak,
+                                             std::shared_ptr<ReconnectWaiters> waiters);
 
   // The reply object without "_requestId", or the error that completed the request.
   asio::awaitable<Json> sendToDaemon(std::string method, std::optional<Json> params);
@@ -104,7 +127,9 @@ class TinderboxClient : public std::enable_shared_from_this<TinderboxClient> {
                                            std::shared_ptr<asio::posix::stream_descriptor> stream);
   void handleResponse(const std::string& line);
   void handleTimeout(std::int64_t id);
-  void receiveFailed(const std::string& errorText);
+  void connectionLost(const std::string& errorText);
+  // Closes the connection and fails every pending request with `reason`.
+  void closeConnection(const std::exception_ptr& reason);
   std::optional<PendingRequest> takePending(std::int64_t id);
 
   asio::any_io_executor executor_;
@@ -114,6 +139,12 @@ class TinderboxClient : public std::enable_shared_from_this<TinderboxClient> {
   std::map<std::int64_t, PendingRequest> pending_;
   std::int64_t nextRequestId_ = 0;
   bool isRunning_ = false;
+  bool hasConnected_ = false;
+  bool isShutDown_ = false;
+  std::shared_ptr<ReconnectWaiters> reconnecting_;
+  // The daemon's last line when it was an error without a request id: what it says about
+  // a connection it is about to close. Any other line clears it.
+  std::optional<std::string> lastUnmatchedError_;
 };
 
 }  // namespace qd

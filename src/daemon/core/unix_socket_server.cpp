@@ -20,6 +20,7 @@
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_signals.h"
 #include "daemon/security/path_validator.h"
+#include "daemon/utilities/json.h"
 #include "daemon/utilities/unicode_text.h"
 
 namespace qd {
@@ -41,6 +42,18 @@ bool isOrderlyHangUp(const std::exception_ptr& failure, const ClientConnection& 
   } catch (...) {
     return false;
   }
+}
+
+// Tells a peer refused for the connection limit why, in the one line it will read before
+// the end. Best effort and never waits: the socket is fresh, so its buffer takes the short
+// line whole, and a peer that is already gone changes nothing.
+void refuseOverLimit(int fd, std::int64_t maxClients) {
+  const std::string line =
+      dumpJson(Json{{"error", "Too many clients (max " + std::to_string(maxClients) + ")"}}) + "\n";
+  ssize_t sent;
+  do {
+    sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (sent < 0 && errno == EINTR);
 }
 
 }  // namespace
@@ -241,7 +254,8 @@ void UnixSocketServer::handleAcceptedConnection(UniqueFd socket) {
       Logger::warn(kComponent, "Max clients reached, rejecting connection",
                    {{"maxClients", maxClients_}, {"omitted", *omitted}});
     }
-    return;  // the descriptor closes here; the peer sees the connection end
+    refuseOverLimit(socket.get(), maxClients_);
+    return;  // the descriptor closes here; the peer reads the reason, then the end
   }
   const std::string clientId = "client-" + std::to_string(nextClientId_++);
   std::optional<ClientProcessInfo> info = resolveClientProcessInfo(socket.get());

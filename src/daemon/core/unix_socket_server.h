@@ -4,7 +4,8 @@
 // id ("client-0", "client-1", ... never reused) and its peer's identity, splits what each
 // sends into lines and hands every line to one installed message handler, writing the
 // handler's answer back as a line before the next line of that connection is read. It
-// knows nothing of JSON; the daemon's handler does.
+// knows nothing of JSON (the daemon's handler does) but for the one error line a peer over
+// the connection limit reads before it is closed: {"error":"Too many clients (max N)"}.
 //
 // Lives on the daemon's io thread like every actor, owned through a shared_ptr (the accept
 // loop and the processing loops hold it weakly). No thread blocks in accept or read.

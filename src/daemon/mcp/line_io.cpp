@@ -59,9 +59,23 @@ void ReadGate::wakeThreads() {
   changed_.notify_all();
 }
 
+namespace {
+
+// Splits one chunk and hands out what it completed: its lines, then the lines it ended
+// that were over the limit.
+void deliver(LineSplitter& splitter, std::string_view chunk, const MessageHandler& onMessage,
+             const OversizedLineHandler& onOversized) {
+  for (auto& line : splitter.append(chunk)) onMessage(std::move(line));
+  for (auto& dropped : splitter.takeOversized()) {
+    if (onOversized) onOversized(std::move(dropped));
+  }
+}
+
+}  // namespace
+
 asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage,
-                                std::shared_ptr<ReadGate> gate) {
-  LineSplitter splitter;
+                                std::shared_ptr<ReadGate> gate, LineLimit limit) {
+  LineSplitter splitter(limit.maxBytes);
   auto buffer = std::make_unique<std::array<char, 65536>>();
   while (stream->is_open()) {
     if (gate) {
@@ -71,9 +85,7 @@ asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> 
     std::error_code ec;
     const std::size_t n =
         co_await stream->async_read_some(asio::buffer(*buffer), asio::redirect_error(asio::use_awaitable, ec));
-    if (n > 0) {
-      for (auto& line : splitter.append(std::string_view(buffer->data(), n))) onMessage(std::move(line));
-    }
+    if (n > 0) deliver(splitter, std::string_view(buffer->data(), n), onMessage, limit.onOversized);
     if (ec) break;  // end of input, a read error, or the descriptor was closed
   }
 }
@@ -83,17 +95,20 @@ struct ThreadLineReader::Shared {
   MessageHandler onMessage;
   std::shared_ptr<ReadGate> gate;
   std::function<void()> onEnd;
+  OversizedLineHandler onOversized;
   LineSplitter splitter;  // touched on the io thread only
   std::atomic<bool> stopping{false};
 };
 
 ThreadLineReader::ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage,
-                                   std::shared_ptr<ReadGate> gate, std::function<void()> onEnd)
+                                   std::shared_ptr<ReadGate> gate, std::function<void()> onEnd, LineLimit limit)
     : shared_(std::make_shared<Shared>()) {
   shared_->executor = std::move(executor);
   shared_->onMessage = std::move(onMessage);
   shared_->gate = std::move(gate);
   shared_->onEnd = std::move(onEnd);
+  shared_->onOversized = std::move(limit.onOversized);
+  shared_->splitter = LineSplitter(limit.maxBytes);
   thread_ = std::thread([shared = shared_, fd = std::move(fd)]() mutable {
     std::array<char, 65536> buffer;
     while (!shared->stopping.load()) {
@@ -105,7 +120,7 @@ ThreadLineReader::ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, 
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       asio::post(shared->executor, [shared, chunk = std::string(buffer.data(), static_cast<std::size_t>(n))] {
-        for (auto& line : shared->splitter.append(chunk)) shared->onMessage(std::move(line));
+        deliver(shared->splitter, chunk, shared->onMessage, shared->onOversized);
       });
     }
     fd.reset();  // closed by the thread that reads it, after its last read

@@ -15,6 +15,7 @@
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "daemon/mcp/line_splitter.h"
 #include "daemon/mcp/mcp_transport.h"
 #include "daemon/runtime/async_mutex.h"
 #include "daemon/runtime/unique_fd.h"
@@ -44,24 +45,34 @@ class ReadGate {
   asio::steady_timer opened_;  // never expires; resume() cancels its waits
 };
 
+// The longest line a reader keeps, and who hears of a longer one (which it drops as it
+// comes, so its memory stays near the limit). The default keeps lines of any length.
+struct LineLimit {
+  std::size_t maxBytes = LineSplitter::unlimited;
+  OversizedLineHandler onOversized;
+};
+
 // Reads the descriptor until end of input, a read error or close(), and hands every
 // complete line to `onMessage`. Closing the descriptor ends a blocked read at once, and the
 // loop never reads a descriptor after it was closed: it checks before every read, and a
 // closed asio descriptor forgets its number. Lines of a chunk read before the close are
 // still delivered. A read error ends the loop like the end of input. With a gate, each
 // read waits until the gate is open; whoever closes the descriptor opens the gate too.
+// A line over the limit goes to the limit's handler, after the lines of the same read.
 asio::awaitable<void> readLines(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage,
-                                std::shared_ptr<ReadGate> gate = nullptr);
+                                std::shared_ptr<ReadGate> gate = nullptr, LineLimit limit = {});
 
 // A reader of a descriptor that epoll refuses (a regular file or /dev/null given as
 // standard input): a thread reads it, which never blocks for long on such files, and posts
 // each chunk to the io thread, where the lines are split and delivered in order. With a
 // gate, the thread does not read while it is paused. `onEnd`, when given, is called on the
 // io thread after the last line once the input has ended by itself (not after stop()).
+// Lines over the limit are dropped and reported as readLines() does.
 class ThreadLineReader {
  public:
   ThreadLineReader(asio::any_io_executor executor, UniqueFd fd, MessageHandler onMessage,
-                   std::shared_ptr<ReadGate> gate = nullptr, std::function<void()> onEnd = nullptr);
+                   std::shared_ptr<ReadGate> gate = nullptr, std::function<void()> onEnd = nullptr,
+                   LineLimit limit = {});
   ~ThreadLineReader();  // stop()
   // Asks the thread to end after its current read and waits for it.
   void stop();

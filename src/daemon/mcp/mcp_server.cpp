@@ -6,6 +6,7 @@
 #include <asio/use_awaitable.hpp>
 
 #include "daemon/logging/logger.h"
+#include "daemon/mcp/oversized_request.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/utilities/any_codable.h"
 
@@ -71,6 +72,13 @@ asio::awaitable<void> MCPServer::start() {
       startTask(executor, handleMessage(std::move(self), std::move(line)), component, "handle message");
     }
   };
+  OversizedLineHandler onOversized = [weak, executor](OversizedLine line) {
+    if (auto self = weak.lock()) {
+      self->messageArrived();
+      startTask(executor, refuseOversizedLine(std::move(self), std::move(line)), component, "refuse message");
+    }
+  };
+  transport_->setOversizedLineHandler(std::move(onOversized));
   co_await transport_->start(std::move(onMessage));
   Logger::info(component, "Server started",
                {{"name", serverInfo_.name}, {"tools", static_cast<std::int64_t>(tools_.size())}});
@@ -122,6 +130,41 @@ asio::awaitable<void> MCPServer::drain() {
 asio::awaitable<void> MCPServer::handleMessage(std::shared_ptr<MCPServer> self, std::string line) {
   try {
     co_await self->processLine(std::move(line));
+  } catch (...) {
+    Logger::error(component, "Failed to handle message", {{"error", describeException(std::current_exception())}});
+  }
+  self->messageFinished();
+}
+
+namespace {
+
+// A limit as people write it: "16 MiB", or bytes when it is no whole number of MiB.
+std::string sizeText(std::size_t bytes) {
+  constexpr std::size_t mebibyte = 1 << 20;
+  if (bytes % mebibyte == 0) return std::to_string(bytes / mebibyte) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+asio::awaitable<void> MCPServer::refuseOversizedLine(std::shared_ptr<MCPServer> self, OversizedLine line) {
+  try {
+    std::optional<RequestID> id = requestIdFromLineStart(line.head);
+    bool answer = true;
+    if (!line.ended) {
+      Logger::warn(component, "Message too large, dropping it",
+                   {{"maxBytes", static_cast<std::int64_t>(line.maxLineBytes)}});
+    } else {
+      // Answered when it went over; again only when its end names a request its start did not.
+      answer = !id;
+      if (answer) id = requestIdFromLineEnd(line.tail);
+      answer = answer && id;
+    }
+    if (answer) {
+      JSONRPCError error =
+          JSONRPCError::invalidRequest("Message too large (over " + sizeText(line.maxLineBytes) + ")");
+      co_await self->sendError(std::move(id), std::move(error));
+    }
   } catch (...) {
     Logger::error(component, "Failed to handle message", {{"error", describeException(std::current_exception())}});
   }

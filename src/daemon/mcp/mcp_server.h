@@ -9,6 +9,10 @@
 // Lines refused before dispatch: text that is not JSON is answered -32700 without an id;
 // JSON that is not a valid request is answered -32600 (invalid request), carrying the
 // line's "id" when that is a string or an integer, so the caller can match the refusal.
+// A line the transport drops for its length is answered -32600 "Message too large (over
+// <the limit>)" as soon as it goes over, so even a line that never ends is answered, with
+// its id when the line's start shows it. When the id stands at the line's end instead,
+// the refusal is repeated with it once the line has ended, so the sender can match it.
 //
 // Back-pressure: while kMaxMessagesInFlight lines are being handled (running calls and
 // replies not yet written, say because the peer does not read), the server asks the
@@ -74,6 +78,7 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
             ServerCapabilities capabilities);
 
   static asio::awaitable<void> handleMessage(std::shared_ptr<MCPServer> self, std::string line);
+  static asio::awaitable<void> refuseOversizedLine(std::shared_ptr<MCPServer> self, OversizedLine line);
   asio::awaitable<void> processLine(std::string line);
   void messageArrived();
   void messageFinished();

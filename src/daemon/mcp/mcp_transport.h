@@ -5,11 +5,16 @@
 
 #include <asio/awaitable.hpp>
 
+#include "daemon/mcp/line_splitter.h"
+
 namespace qd {
 
 // Receives one line, without its line feed. Called on the io thread, one line at a time and
 // in the order received; it must be quick (the MCP client and server start a task per line).
 using MessageHandler = std::function<void(std::string line)>;
+
+// Receives what is left of a line longer than a transport keeps (see LineSplitter).
+using OversizedLineHandler = std::function<void(OversizedLine line)>;
 
 // A newline-framed byte stream to one MCP peer. Transports move opaque lines; JSON belongs
 // to the client and server that own them. All three operations run on the io thread.
@@ -28,6 +33,10 @@ class MCPTransport {
   // then fails what waits for an answer at once instead of at its time-out. Transports
   // that cannot tell never call it.
   virtual void setInputEndedHandler(std::function<void()> handler) { (void)handler; }
+  // Set before start(): called on the io thread for each received line longer than the
+  // transport keeps, which it dropped as the line came, after the lines read with its end.
+  // Transports without a line limit never call it.
+  virtual void setOversizedLineHandler(OversizedLineHandler handler) { (void)handler; }
   // Flow control for a reader that cannot keep up: while paused, no further input is read
   // (lines already read are still delivered). A transport without it ignores both.
   virtual void pauseReading() {}

@@ -16,9 +16,9 @@ constexpr const char* component = "StdioServerTransport";
 UniqueFd duplicate(int fd) { return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
 
 asio::awaitable<void> readThenReportEnd(std::shared_ptr<asio::posix::stream_descriptor> input,
-                                        MessageHandler onMessage, std::shared_ptr<ReadGate> gate,
+                                        MessageHandler onMessage, std::shared_ptr<ReadGate> gate, LineLimit limit,
                                         std::shared_ptr<std::function<void()>> inputEnded) {
-  co_await readLines(input, std::move(onMessage), std::move(gate));
+  co_await readLines(input, std::move(onMessage), std::move(gate), std::move(limit));
   // A copy: the handler may close the transport, which empties the shared one.
   if (auto handler = *inputEnded) handler();
 }
@@ -39,18 +39,23 @@ StdioServerTransport::~StdioServerTransport() {
 
 asio::awaitable<void> StdioServerTransport::start(MessageHandler onMessage) {
   isRunning_ = true;
+  LineLimit limit{maxLineBytes, [oversized = oversized_](OversizedLine line) {
+                    if (auto handler = *oversized) handler(std::move(line));
+                  }};
   UniqueFd input = duplicate(inputFd_);
   if (input) {
     input_ = tryReactorDescriptor(executor_, input);
     if (input_) {
-      startTask(executor_, readThenReportEnd(input_, std::move(onMessage), gate_, inputEnded_), component,
-                "read stdin");
+      startTask(executor_, readThenReportEnd(input_, std::move(onMessage), gate_, std::move(limit), inputEnded_),
+                component, "read stdin");
     } else {
       auto inputEnded = inputEnded_;
-      threadReader_ = std::make_unique<ThreadLineReader>(executor_, std::move(input), std::move(onMessage), gate_,
-                                                         [inputEnded] {
-                                                           if (auto handler = *inputEnded) handler();
-                                                         });
+      threadReader_ = std::make_unique<ThreadLineReader>(
+          executor_, std::move(input), std::move(onMessage), gate_,
+          [inputEnded] {
+            if (auto handler = *inputEnded) handler();
+          },
+          std::move(limit));
     }
   }
   UniqueFd output = duplicate(outputFd_);
@@ -77,12 +82,15 @@ asio::awaitable<void> StdioServerTransport::send(std::string message) {
 
 void StdioServerTransport::setInputEndedHandler(std::function<void()> handler) { *inputEnded_ = std::move(handler); }
 
+void StdioServerTransport::setOversizedLineHandler(OversizedLineHandler handler) { *oversized_ = std::move(handler); }
+
 void StdioServerTransport::pauseReading() { gate_->pause(); }
 
 void StdioServerTransport::resumeReading() { gate_->resume(); }
 
 void StdioServerTransport::stopReading() {
   *inputEnded_ = nullptr;
+  *oversized_ = nullptr;
   if (input_) {
     std::error_code ignored;
     input_->close(ignored);

@@ -1,6 +1,7 @@
 #include "daemon/mcp/stdio_transport.h"
 
 #include <array>
+#include <csignal>
 #include <system_error>
 
 #include <asio/redirect_error.hpp>
@@ -31,13 +32,27 @@ asio::awaitable<void> logStandardError(std::shared_ptr<asio::posix::stream_descr
   }
 }
 
+}  // namespace
+
 // The child's standard output: every line to the client, then, when the output ended by
-// itself rather than by close(), the end reported.
-asio::awaitable<void> readChildOutput(std::shared_ptr<asio::posix::stream_descriptor> stream, MessageHandler onMessage,
-                                      std::function<void()> onEnded, std::shared_ptr<bool> closing) {
-  co_await readLines(std::move(stream), std::move(onMessage));
-  if (!*closing && onEnded) onEnded();
+// itself rather than by close(), the end reported. A line over the limit ends the child.
+asio::awaitable<void> StdioTransport::readChildOutput(std::shared_ptr<asio::posix::stream_descriptor> stream,
+                                                      MessageHandler onMessage, std::function<void()> onEnded,
+                                                      std::shared_ptr<OutputState> state) {
+  LineLimit limit{maxLineBytes, [stream, state](OversizedLine line) {
+                    if (line.ended || state->closing || !state->child) return;
+                    Logger::error(component, "Process output line too long, stopping the process",
+                                  {{"pid", state->child->pid()},
+                                   {"maxLineBytes", static_cast<std::int64_t>(maxLineBytes)}});
+                    state->child->signalGroup(SIGKILL);
+                    std::error_code ignored;
+                    stream->close(ignored);  // nothing more is read of it
+                  }};
+  co_await readLines(stream, std::move(onMessage), nullptr, std::move(limit));
+  if (!state->closing && onEnded) onEnded();
 }
+
+namespace {
 
 void cancelStream(const std::shared_ptr<asio::posix::stream_descriptor>& stream) {
   if (!stream) return;
@@ -67,6 +82,8 @@ StdioTransport::StdioTransport(asio::any_io_executor executor, std::string comma
 void StdioTransport::setInputEndedHandler(std::function<void()> handler) { onInputEnded_ = std::move(handler); }
 
 StdioTransport::~StdioTransport() {
+  output_->closing = true;
+  output_->child = nullptr;
   closeStream(stdout_);
   closeStream(stderr_);
   if (stdin_) stdin_->close();
@@ -87,8 +104,9 @@ asio::awaitable<void> StdioTransport::start(MessageHandler onMessage) {
   stdout_ = tryReactorDescriptor(executor_, out);
   stderr_ = tryReactorDescriptor(executor_, err);
   isRunning_ = true;
+  output_->child = process_.get();
   if (stdout_) {
-    startTask(executor_, readChildOutput(stdout_, std::move(onMessage), onInputEnded_, closing_), component,
+    startTask(executor_, readChildOutput(stdout_, std::move(onMessage), onInputEnded_, output_), component,
               "read child stdout");
   }
   if (stderr_) startTask(executor_, logStandardError(stderr_), component, "read child stderr");
@@ -105,7 +123,8 @@ asio::awaitable<void> StdioTransport::send(std::string message) {
 asio::awaitable<void> StdioTransport::close() {
   // Reading stops first, but our pipe ends stay open until the child has ended: closing
   // them now would kill a child that writes while it shuts down with SIGPIPE.
-  *closing_ = true;
+  output_->closing = true;
+  output_->child = nullptr;
   isRunning_ = false;
   cancelStream(stdout_);
   cancelStream(stderr_);

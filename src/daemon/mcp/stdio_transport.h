@@ -21,8 +21,15 @@ namespace qd {
 // a server program. The child runs in its own process group; its standard error is read
 // and logged at debug level, one line per chunk. When the child ends by itself the
 // transport stays running (sends fail once a write fails) until its owner closes it.
+//
+// A child that writes a line longer than maxLineBytes is broken: the transport stops
+// reading it, kills its group and reports the end of its output, so its client fails what
+// waits at once and the child counts as ended. Its memory stays near the limit meanwhile.
 class StdioTransport final : public MCPTransport {
  public:
+  // Far above any answer a server gives, so only a runaway line meets it.
+  static constexpr std::size_t maxLineBytes = 64 << 20;
+
   // `environment` entries are laid over the program's environment; absent: inherited.
   // `terminationGrace` is how long close() waits after SIGTERM before SIGKILL.
   // `parentDeathSignal`: the signal the child gets when the io thread (the daemon) ends,
@@ -63,8 +70,15 @@ class StdioTransport final : public MCPTransport {
   std::chrono::milliseconds terminationGrace_;
   std::optional<int> parentDeathSignal_;
   std::function<void()> onInputEnded_;
-  // Set by close(): the end of the output that close() causes is not reported.
-  std::shared_ptr<bool> closing_ = std::make_shared<bool>(false);
+  // Shared with the output's reader, which outlives neither a close() nor the transport.
+  struct OutputState {
+    bool closing = false;           // set by close(): the end it causes is not reported
+    ChildProcess* child = nullptr;  // the running child, while not closing
+  };
+  std::shared_ptr<OutputState> output_ = std::make_shared<OutputState>();
+  static asio::awaitable<void> readChildOutput(std::shared_ptr<asio::posix::stream_descriptor> stream,
+                                               MessageHandler onMessage, std::function<void()> onEnded,
+                                               std::shared_ptr<OutputState> state);
 
   std::unique_ptr<ChildProcess> process_;
   std::shared_ptr<LineWriter> stdin_;

@@ -148,16 +148,23 @@ TEST(ClientBridge, TheEndOfInputAnswersWhatWasSentThenEndsTheBridge) {
   EXPECT_FALSE(f.daemon.peer().readLine().has_value());
 }
 
-TEST(ClientBridge, ALostDaemonFailsCallsButTheBridgeStaysUp) {
+TEST(ClientBridge, ALostDaemonFailsTheCallsInFlightAndTheNextCallReconnects) {
   BridgeFixture f(ClientProfile::all);
   f.serveToolList({tool("slow")});
   f.aiClient->write(mcpCall(1, "slow"));
   f.daemon.readRequest();
   f.daemon.closeConnection();
-  EXPECT_EQ(f.readReply()["result"]["content"][0]["text"], "Error: Connection to daemon closed");
-  const Json later = f.exchange(mcpCall(2, "slow"));
-  EXPECT_EQ(later["result"]["content"][0]["text"], "Error: Not connected to daemon");
-  EXPECT_EQ(later["result"]["isError"], true);
+  const Json lost = f.readReply();
+  EXPECT_EQ(lost["result"]["content"][0]["text"], "Error: Connection to daemon closed");
+  EXPECT_EQ(lost["result"]["isError"], true);
+
+  // The next call goes over a new connection; the tool list read at start stays.
+  f.aiClient->write(mcpCall(2, "slow"));
+  f.daemon.accept();
+  const Json call = f.daemon.readRequest();
+  EXPECT_EQ(call["params"], (Json{{"name", "slow"}, {"arguments", Json::object()}}));
+  f.daemon.reply(call, textResult("done"));
+  EXPECT_EQ(f.readReply()["result"], textResult("done"));
   EXPECT_FALSE(f.bridge->done);
   f.aiClient->shutdownWrite();
   EXPECT_EQ(finishAwaitable(f.io, f.bridge), 0);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include <asio/io_context.hpp>
@@ -39,6 +41,16 @@ bool logged(const test::StderrCapture& capture, const std::string& level, const 
     }
   }
   return false;
+}
+
+// Options for a client that gives up connecting after 300 ms.
+TinderboxClientOptions quickToGiveUp(const std::string& socketPath) {
+  TinderboxClientOptions options;
+  options.socketPath = socketPath;
+  options.connectionTimeout = 300ms;
+  options.attemptWindow = 100ms;
+  options.retryPause = 50ms;
+  return options;
 }
 
 struct ClientFixture {
@@ -160,18 +172,27 @@ TEST(TinderboxClient, TimesOutARequestAndDropsItsLateReply) {
   test::runUntil(f.io, [&] { return logged(capture, "WARN", "No handler for response"); });
   EXPECT_TRUE(f.client->isRunning());
 
-  // A daemon that stops reading cannot hold a caller past its time-out either.
-  auto stuck = f.call("big", {{"text", std::string(2 << 20, 'x')}});
+  // A daemon that stops reading cannot hold a caller past its time-out either (the line is
+  // more than the socket's buffers take, and within the daemon's line limit).
+  auto stuck = f.call("big", {{"text", std::string(900 << 10, 'x')}});
   EXPECT_EQ(failureOf(f.io, stuck), "Request timed out");
 }
 
-TEST(TinderboxClient, FailsEveryPendingCallWhenTheConnectionEnds) {
+TEST(TinderboxClient, FailsEveryPendingCallWhenTheConnectionEndsAndTheNextCallReconnects) {
   struct Case {
     const char* name;
     std::function<void(test::FakeDaemon&)> end;
+    const char* pendingFailure;
   } cases[] = {
-      {"the daemon closes", [](test::FakeDaemon& d) { d.closeConnection(); }},
-      {"a reply line is not UTF-8", [](test::FakeDaemon& d) { d.write("{\"x\":\"\xff\"}\n"); }},
+      {"the daemon closes", [](test::FakeDaemon& d) { d.closeConnection(); }, "Connection to daemon closed"},
+      {"a reply line is not UTF-8", [](test::FakeDaemon& d) { d.write("{\"x\":\"\xff\"}\n"); },
+       "Connection to daemon closed"},
+      {"the daemon says why, then closes",
+       [](test::FakeDaemon& d) {
+         d.write("{\"error\":\"Too many clients (max 100)\"}\n");
+         d.closeConnection();
+       },
+       "Daemon error: Too many clients (max 100)"},
   };
   for (const auto& c : cases) {
     test::StderrCapture capture;
@@ -182,14 +203,91 @@ TEST(TinderboxClient, FailsEveryPendingCallWhenTheConnectionEnds) {
     f.daemon.readRequest();
     f.daemon.readRequest();
     c.end(f.daemon);
-    EXPECT_EQ(failureOf(f.io, a), "Connection to daemon closed") << c.name;
-    EXPECT_EQ(failureOf(f.io, b), "Connection to daemon closed") << c.name;
+    EXPECT_EQ(failureOf(f.io, a), c.pendingFailure) << c.name;
+    EXPECT_EQ(failureOf(f.io, b), c.pendingFailure) << c.name;
     EXPECT_FALSE(f.client->isRunning()) << c.name;
-    EXPECT_EQ(failureOf(f.io, f.call("later")), "Not connected to daemon") << c.name;
     int receiveErrors = 0;
     for (const auto& line : capture.lines()) receiveErrors += line.find("\"Receive error\"") != std::string::npos;
     EXPECT_EQ(receiveErrors, 1) << c.name;
+
+    // The next call makes a new connection and goes on numbering.
+    auto later = f.call("later");
+    f.daemon.accept();
+    const Json request = f.daemon.readRequest();
+    EXPECT_EQ(request["_requestId"], 2) << c.name;
+    f.daemon.reply(request, {{"ok", true}});
+    EXPECT_EQ(finishAwaitable(f.io, later), (Json{{"ok", true}})) << c.name;
+    EXPECT_TRUE(f.client->isRunning()) << c.name;
   }
+}
+
+TEST(TinderboxClient, CallsMadeWhileTheDaemonIsAwayShareOneReconnectThatMayFail) {
+  test::TempDir dir("cli");
+  asio::io_context io;
+  const TinderboxClientOptions options = quickToGiveUp((dir / "daemon.sock").string());
+  auto client = TinderboxClient::create(io.get_executor(), options);
+  auto daemon = std::make_unique<test::FakeDaemon>(io, options.socketPath);
+  auto started = startAwaitable(io, client->start());
+  daemon->accept();
+  finishAwaitable(io, started);
+
+  // The daemon goes away: a call made then tries for the connection time-out and fails.
+  daemon.reset();
+  std::filesystem::remove(options.socketPath);
+  test::runUntil(io, [&] { return !client->isRunning(); });
+  auto alone = startAwaitable(io, client->callTool("x", Json::object()));
+  EXPECT_EQ(failureOf(io, alone), "Failed to connect to daemon");
+
+  // It is back: two calls made together reach it over one new connection.
+  daemon = std::make_unique<test::FakeDaemon>(io, options.socketPath);
+  auto first = startAwaitable(io, client->callTool("first", Json::object()));
+  auto second = startAwaitable(io, client->callTool("second", Json::object()));
+  daemon->accept();
+  const Json one = daemon->readRequest();
+  const Json two = daemon->readRequest();
+  daemon->reply(one, {{"n", 1}});
+  daemon->reply(two, {{"n", 2}});
+  EXPECT_EQ(finishAwaitable(io, first), (Json{{"n", 1}}));
+  EXPECT_EQ(finishAwaitable(io, second), (Json{{"n", 2}}));
+
+  // A shutdown while a reconnect is under way fails its callers and nothing connects.
+  daemon.reset();
+  std::filesystem::remove(options.socketPath);
+  test::runUntil(io, [&] { return !client->isRunning(); });
+  auto waiting = startAwaitable(io, client->callTool("y", Json::object()));
+  io.poll();
+  client->shutdown();
+  EXPECT_EQ(failureOf(io, waiting), "Not connected to daemon");
+  daemon = std::make_unique<test::FakeDaemon>(io, options.socketPath);
+  EXPECT_EQ(failureOf(io, startAwaitable(io, client->callTool("z", Json::object()))), "Not connected to daemon");
+}
+
+TEST(TinderboxClient, ARequestLineOverTheDaemonsLimitIsRefusedUnsentAndTheConnectionGoesOn) {
+  ClientFixture f;
+  f.connect();
+  // call_tool "x" with one string argument, padded so its line (with the line feed) is
+  // `lineBytes` long when it carries request id `id`.
+  const auto paddedArguments = [](std::size_t lineBytes, std::int64_t id) {
+    const Json empty{{"method", "call_tool"}, {"_requestId", id},
+                     {"params", {{"name", "x"}, {"arguments", {{"text", ""}}}}}};
+    return Json{{"text", std::string(lineBytes - dumpJson(empty).size() - 1, 'a')}};
+  };
+  const std::size_t limit = TinderboxClient::maxRequestLineBytes;
+
+  auto over = f.call("x", paddedArguments(limit + 1, 0));
+  EXPECT_EQ(failureOf(f.io, over), "Request too large for the daemon (over 1 MiB)");
+  auto huge = f.call("x", {{"text", std::string(5 << 20, 'a')}});
+  EXPECT_EQ(failureOf(f.io, huge), "Request too large for the daemon (over 1 MiB)");
+
+  // Nothing of them was written: the next line the daemon reads is the next request, at
+  // the limit exactly.
+  auto atLimit = f.call("x", paddedArguments(limit, 2));
+  const Json request = f.daemon.readRequest();
+  EXPECT_EQ(request["_requestId"], 2);
+  EXPECT_EQ(dumpJson(request).size() + 1, limit);
+  f.daemon.reply(request, {{"ok", true}});
+  EXPECT_EQ(finishAwaitable(f.io, atLimit), (Json{{"ok", true}}));
+  EXPECT_TRUE(f.client->isRunning());
 }
 
 TEST(TinderboxClient, ShutdownFailsPendingCallsAndCanBeRepeated) {
@@ -207,11 +305,7 @@ TEST(TinderboxClient, ShutdownFailsPendingCallsAndCanBeRepeated) {
 TEST(TinderboxClient, GivesUpConnectingOnceTheConnectionTimeOutHasPassed) {
   test::TempDir dir("cli");
   asio::io_context io;
-  TinderboxClientOptions options;
-  options.socketPath = (dir / "nobody.sock").string();
-  options.connectionTimeout = 300ms;
-  options.attemptWindow = 100ms;
-  options.retryPause = 50ms;
+  TinderboxClientOptions options = quickToGiveUp((dir / "nobody.sock").string());
   auto client = TinderboxClient::create(io.get_executor(), options);
   EXPECT_EQ(failureOf(io, startAwaitable(io, client->start())), "Failed to connect to daemon");
   EXPECT_FALSE(client->isRunning());

@@ -185,14 +185,14 @@ TEST_F(UnixSocketServerTest, HandlerFailureEndsOnlyThatConnection) {
   EXPECT_EQ(connectionErrors(), (std::vector<std::string>{"handler broke"}));
 }
 
-TEST_F(UnixSocketServerTest, AtMaxClientsTheNextPeerIsClosedAtOnceAndLaterOnesGetIncreasingIds) {
+TEST_F(UnixSocketServerTest, AtMaxClientsTheNextPeerReadsWhyAndIsClosedAndLaterOnesGetIncreasingIds) {
   startServer(2);
   SocketPeer a(io, socketPath);
   SocketPeer b(io, socketPath);
   runUntil([&] { return server->getClientCount() == 2; });
 
   SocketPeer refused(io, socketPath);
-  EXPECT_EQ(refused.readToEnd(), "");
+  EXPECT_EQ(refused.readToEnd(), "{\"error\":\"Too many clients (max 2)\"}\n");
   ASSERT_EQ(logLines("Max clients reached, rejecting connection").size(), 1u);
   EXPECT_EQ(logLines("Max clients reached, rejecting connection")[0]["metadata"]["maxClients"], 2);
   EXPECT_EQ(server->getClientCount(), 2);

@@ -40,6 +40,7 @@ class FakeTransport : public MCPTransport {
     co_return;
   }
 
+  void setOversizedLineHandler(OversizedLineHandler handler) override { onOversized = std::move(handler); }
   void pauseReading() override { readingPaused = true; }
   void resumeReading() override { readingPaused = false; }
 
@@ -57,6 +58,7 @@ class FakeTransport : public MCPTransport {
 
   std::vector<std::string> sent;
   MessageHandler onMessage;
+  OversizedLineHandler onOversized;
   std::function<void(const std::string&)> onSend;
   std::exception_ptr sendError;
   std::shared_ptr<asio::steady_timer> sendHold;

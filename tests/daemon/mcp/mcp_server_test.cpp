@@ -143,6 +143,42 @@ TEST(MCPServer, AnswersEachRequestAsTheProtocolSays) {
   }
 }
 
+TEST(MCPServer, ALineTheTransportDropsForItsLengthIsRefusedToItsSenderAndTheSessionGoesOn) {
+  ServerFixture f;
+  const auto report = [&](std::string head, std::string tail, bool ended) {
+    OversizedLine line;
+    line.head = std::move(head);
+    line.tail = std::move(tail);
+    line.maxLineBytes = 16 << 20;
+    line.ended = ended;
+    const auto before = f.transport->sent.size();
+    f.transport->onOversized(line);
+    f.io.restart();
+    f.io.run();
+    std::vector<Json> replies;
+    for (auto i = before; i < f.transport->sent.size(); ++i) replies.push_back(f.transport->sentJson(i));
+    return replies;
+  };
+  const Json refusal{{"code", -32600}, {"message", "Message too large (over 16 MiB)"}};
+  const std::string sdkHead = R"({"method":"tools/call","params":{"name":"args","arguments":{"text":"aaaa)";
+  const std::string sdkTail = R"(aaaa"}},"jsonrpc":"2.0","id":9})";
+
+  // Told at once, though the id is not known yet; told again with it at the line's end.
+  EXPECT_EQ(report(sdkHead, "", false), (std::vector<Json>{{{"jsonrpc", "2.0"}, {"error", refusal}}}));
+  EXPECT_EQ(report(sdkHead, sdkTail, true), (std::vector<Json>{{{"jsonrpc", "2.0"}, {"id", 9}, {"error", refusal}}}));
+  // An id the start shows is answered at once, and only then.
+  const std::string idFirst = R"({"jsonrpc":"2.0","id":"q","method":"tools/call","params":{"a":"aaaa)";
+  EXPECT_EQ(report(idFirst, "", false), (std::vector<Json>{{{"jsonrpc", "2.0"}, {"id", "q"}, {"error", refusal}}}));
+  EXPECT_EQ(report(idFirst, sdkTail, true), std::vector<Json>{});
+  // Neither end shows one: the line's end adds nothing.
+  EXPECT_EQ(report("aaaa", "aaaa", true), std::vector<Json>{});
+  EXPECT_EQ(f.server->messagesInFlight(), 0u);
+
+  const auto replies = f.exchange(R"({"jsonrpc":"2.0","id":10,"method":"ping"})");
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0]["id"], 10);
+}
+
 TEST(MCPServer, StopsReadingWhileTooManyRepliesWaitAndResumesAsTheyDrain) {
   ServerFixture f;
   f.transport->holdSends(f.io.get_executor());  // the peer does not read our output

@@ -9,12 +9,14 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
 #include <asio/write.hpp>
 
+#include "daemon/mcp/mcp_client.h"
 #include "daemon/mcp/stdio_server_transport.h"
 #include "daemon/mcp/stdio_transport.h"
 #include "daemon/mcp/transport_error.h"
@@ -165,6 +167,43 @@ TEST(StdioServerTransport, WorksWhenStandardInputAndOutputAreRegularFiles) {
   EXPECT_EQ(lines.size(), 2u);
 }
 
+TEST(StdioServerTransport, ALineOverTheLimitIsDroppedAndReportedWhetherInputIsAPipeOrAFile) {
+  const std::string oversized(StdioServerTransport::maxLineBytes + 1, 'x');
+  const std::string input = "first\n" + oversized + "\nnext\n";
+  const test::TempDir dir("stdio");
+  const std::string filePath = (dir / "in").string();
+  {
+    UniqueFd f(::open(filePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    writeAll(f.get(), input);
+  }
+  for (const bool fromFile : {false, true}) {
+    asio::io_context io;
+    Pipe pipe, out;
+    UniqueFd file(::open(filePath.c_str(), O_RDONLY | O_CLOEXEC));
+    auto transport = std::make_shared<StdioServerTransport>(io.get_executor(),
+                                                            fromFile ? file.get() : pipe.read.get(), out.write.get());
+    std::vector<std::string> lines;
+    std::vector<std::size_t> dropped;
+    transport->setOversizedLineHandler([&](OversizedLine line) {
+      if (line.ended) dropped.push_back(line.bytes);
+    });
+    runAwaitable(io, transport->start([&](std::string line) { lines.push_back(std::move(line)); }));
+    // A pipe holds far less than the line: it is written while the transport reads it.
+    std::thread writer;
+    if (!fromFile) {
+      writer = std::thread([&] {
+        writeAll(pipe.write.get(), input);
+        pipe.write.reset();
+      });
+    }
+    runUntil(io, lines, 2);
+    if (writer.joinable()) writer.join();
+    EXPECT_EQ(lines, (std::vector<std::string>{"first", "next"})) << fromFile;
+    EXPECT_EQ(dropped, std::vector<std::size_t>{oversized.size()}) << fromFile;
+    runAwaitable(io, transport->close());
+  }
+}
+
 TEST(StdioTransport, TalksToAChildOverItsStandardStreams) {
   asio::io_context io;
   ::setenv("QD_TRANSPORT_TEST_A", "inherited", 1);
@@ -186,6 +225,28 @@ TEST(StdioTransport, TalksToAChildOverItsStandardStreams) {
   EXPECT_FALSE(transport->processPID().has_value());
   EXPECT_FALSE(transport->processIsRunning());
   EXPECT_EQ(failureKind(io, transport->send("late")), TransportError::Kind::connectionClosed);
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+}
+
+TEST(StdioTransport, AChildWhoseLineNeverEndsIsStoppedAndWhatWaitsOnItFailsAtOnce) {
+  test::StderrCapture stderrCapture;
+  asio::io_context io;
+  // Reads one request, then writes bytes without a line end for ever.
+  auto transport = std::make_shared<StdioTransport>(
+      io.get_executor(), "/bin/sh", std::vector<std::string>{"-c", "read request; exec tr -d '\\n' < /dev/zero"});
+  auto client = MCPClient::create(io.get_executor(), transport, {"test", "1"}, 600);
+  runAwaitable(io, client->start());
+  const pid_t group = *transport->processPID();
+  // Far sooner than the request's own 600 s: the child's output is over once it is too long.
+  try {
+    runAwaitable(io, client->ping());
+    ADD_FAILURE() << "the ping was answered";
+  } catch (const TransportError& e) {
+    EXPECT_EQ(e.kind(), TransportError::Kind::connectionClosed);
+  }
+  test::runUntil(io, [&] { return !transport->processIsRunning(); });
+  EXPECT_NE(stderrCapture.text().find("Process output line too long, stopping the process"), std::string::npos);
+  runAwaitable(io, transport->close());
   EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
 }
 

@@ -1,0 +1,162 @@
+// The --client program as an AI client runs it, against the real daemon program: its
+// standard input and output are pipes the test holds.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "daemon/runtime/child_process.h"
+#include "daemon/runtime/process_signals.h"
+#include "daemon/utilities/json.h"
+#include "support/daemon_process.h"
+#include "support/process_table.h"
+#include "support/temp_dir.h"
+
+namespace qd {
+namespace {
+
+using namespace std::chrono_literals;
+
+class BridgeProcess {
+ public:
+  explicit BridgeProcess(const test::DaemonProcess& daemon) {
+    ignoreSigpipe();
+    SpawnOptions options = spawnOptions(test::DaemonProcess::executable().string(), {"--client"});
+    options.environmentOverlay = daemon.environment();
+    child_ = ChildProcess::spawn(options);
+    input_ = child_->takeStdin();
+    output_ = child_->takeStdout();
+    errors_ = child_->takeStderr();
+  }
+
+  pid_t pid() const { return child_->pid(); }
+
+  void write(const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(input_.get(), bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      ASSERT_GT(n, 0) << "the bridge stopped reading: " << std::strerror(errno);
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  // The next message the bridge writes; null when none comes within a generous time.
+  Json read() {
+    const std::optional<std::string> line = test::readLineFrom(output_.get(), buffered_, 60s);
+    return line ? parseJson(*line) : Json();
+  }
+  void closeInput() { input_.reset(); }
+
+  // Its exit status and what it wrote to standard error, once it has ended.
+  std::pair<ExitStatus, std::string> finish() {
+    std::string errors;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(errors_.get(), chunk, sizeof chunk)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      errors.append(chunk, static_cast<std::size_t>(n));
+    }
+    return {child_->reap(), errors};
+  }
+
+ private:
+  std::unique_ptr<ChildProcess> child_;
+  UniqueFd input_, output_, errors_;
+  std::string buffered_;
+};
+
+std::string ping(int id) { return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"ping"})" "\n"; }
+
+class ClientModeProgram : public ::testing::Test {
+ protected:
+  test::TempDir home_{"bridge"};
+  test::DaemonProcess daemon_{home_.path()};
+};
+
+std::string healthCheck(int id) {
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+         R"(,"method":"tools/call","params":{"name":"health_check","arguments":{}}})" "\n";
+}
+
+TEST(ClientModeProgramRateLimit, CallsPastTheDaemonsRateLimitFailAndTheNextCallGoesOnOverANewConnection) {
+  test::TempDir home("bridge");
+  test::DaemonProcess daemon(home.path(), {{"TINDERBOX_RATE_LIMIT_REQUESTS", "5"}});
+  daemon.startAndWait();
+  BridgeProcess bridge(daemon);
+  // The tool list took one line of the five; ten calls at once trip the limit. They come
+  // in one write, so the bridge sends all ten on its first connection.
+  std::string burst;
+  for (int id = 1; id <= 10; ++id) burst += healthCheck(id);
+  bridge.write(burst);
+  int failed = 0;
+  for (int i = 0; i < 10; ++i) {
+    const Json reply = bridge.read();
+    ASSERT_TRUE(reply.contains("result")) << reply;
+    if (reply["result"].value("isError", false)) {
+      EXPECT_EQ(reply["result"]["content"][0]["text"], "Error: Connection to daemon closed");
+      ++failed;
+    }
+  }
+  EXPECT_EQ(failed, 6);  // the calls after the fifth line
+
+  bridge.write(healthCheck(11));
+  const Json next = bridge.read();
+  EXPECT_EQ(next["id"], 11);
+  EXPECT_FALSE(next["result"].value("isError", false)) << next;
+  bridge.closeInput();
+  EXPECT_EQ(bridge.finish().first, (ExitStatus{false, 0}));
+}
+
+TEST_F(ClientModeProgram, AnEndlessLineIsAnsweredAsItGoesOverTheLimitAndTheBridgeStaysSmall) {
+  daemon_.startAndWait();
+  BridgeProcess bridge(daemon_);
+  bridge.write(ping(1));
+  ASSERT_EQ(bridge.read()["id"], 1);
+  const long peakBeforeKiB = test::memoryKiB(bridge.pid(), "VmHWM");
+
+  // A request as the SDKs write it, its "id" last, with an argument of 256 MiB.
+  const Json refusal{{"code", -32600}, {"message", "Message too large (over 16 MiB)"}};
+  const std::string chunk(1 << 20, 'x');
+  bridge.write(R"({"jsonrpc":"2.0","method":"tools/call","params":{"name":"health_check","arguments":{"text":")");
+  for (int mib = 0; mib < 17; ++mib) bridge.write(chunk);
+  // Answered while the line goes on, though its id is not known yet.
+  EXPECT_EQ(bridge.read(), (Json{{"jsonrpc", "2.0"}, {"error", refusal}}));
+  for (int mib = 17; mib < 256; ++mib) bridge.write(chunk);
+  bridge.write(R"("}},"id":2})" "\n");
+  // Its end names the request: the refusal again, with the id, and the session goes on.
+  EXPECT_EQ(bridge.read(), (Json{{"jsonrpc", "2.0"}, {"id", 2}, {"error", refusal}}));
+  bridge.write(ping(3));
+  EXPECT_EQ(bridge.read()["id"], 3);
+
+  // What the line added to the bridge's peak is its buffer, within the 16 MiB limit, and
+  // (under the sanitizers) the buffers it outgrew: under half the 256 MiB written.
+  const long addedKiB = test::memoryKiB(bridge.pid(), "VmHWM") - peakBeforeKiB;
+  EXPECT_LT(addedKiB, 128 * 1024) << "added to the peak, KiB";
+  bridge.closeInput();
+  EXPECT_EQ(bridge.finish().first, (ExitStatus{false, 0}));
+}
+
+TEST_F(ClientModeProgram, TheClientOverTheDaemonsConnectionLimitIsToldWhy) {
+  daemon_.startAndWait();
+  std::vector<std::unique_ptr<test::SocketLineClient>> connected;
+  for (int i = 0; i < 100; ++i) {
+    connected.push_back(std::make_unique<test::SocketLineClient>(daemon_.socketPath()));
+    ASSERT_TRUE(connected.back()->request(R"({"method":"initialize","_requestId":0})")) << i;
+  }
+  test::SocketLineClient refused(daemon_.socketPath());
+  EXPECT_EQ(refused.readLine(), R"json({"error":"Too many clients (max 100)"})json");
+  EXPECT_EQ(refused.readLine(), std::nullopt);
+
+  BridgeProcess bridge(daemon_);
+  const auto [status, errors] = bridge.finish();
+  EXPECT_EQ(status, (ExitStatus{false, 1}));
+  EXPECT_NE(errors.find("Error: Daemon error: Too many clients (max 100)\n"), std::string::npos) << errors;
+  EXPECT_TRUE(bridge.read().is_null());  // nothing on the MCP channel
+}
+
+}  // namespace
+}  // namespace qd

@@ -1,0 +1,71 @@
+// A note app that floods its standard output without a line end, against the real daemon
+// program: the daemon stops it once the line is over its limit, keeps answering meanwhile
+// with its memory near that limit, and its health loop starts the note app again.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "socket_session.h"
+#include "support/process_table.h"
+
+namespace qd {
+namespace {
+
+using namespace std::chrono_literals;
+
+class NoteAppFloodEndToEnd : public test::SocketSession {};
+
+TEST_F(NoteAppFloodEndToEnd, AFloodingNoteAppIsStoppedWhileTheDaemonAnswersAndIsStartedAgain) {
+  // Its first run waits for the file "go", writes 512 MiB without a line end and waits;
+  // later runs are the fixture server in note-app mode.
+  const std::filesystem::path noteApp = home_.path() / "note-app";
+  std::ofstream(noteApp) << "#!/bin/sh\n"
+                            "here=\"$(dirname \"$0\")\"\n"
+                            "if [ ! -e \"$here/flooded\" ]; then\n"
+                            "  : > \"$here/flooded\"\n"
+                            "  while [ ! -e \"$here/go\" ]; do sleep 0.05; done\n"
+                            "  head -c 536870912 /dev/zero\n"
+                            "  exec sleep 600\n"
+                            "fi\n"
+                            "exec " QD_FIXTURE_SERVER " --note-app\n";
+  std::filesystem::permissions(noteApp, std::filesystem::perms::owner_all);
+  // The calls below poll for minutes at the most, more than the default rate limit allows.
+  startDaemon("dev", Json::object(),
+              {{"TINDERBOX_DISABLE", "0"},
+               {"TINDERBOX_MCP_PATH", noteApp.string()},
+               {"TINDERBOX_RATE_LIMIT_REQUESTS", "10000"}});
+  auto client = connect();
+  ASSERT_TRUE(call(*client, "health_check").contains("content"));
+  const long peakBeforeKiB = test::memoryKiB(daemon_->pid(), "VmHWM");
+  ASSERT_GT(peakBeforeKiB, 0);
+  std::ofstream(home_.path() / "go") << "";
+
+  // The note app is started within its start limit, which it floods: every health_check
+  // meanwhile is answered, each with the generous time-out of the line client (60 s).
+  const auto stopped = [&] {
+    return daemon_->stderrText().find("Process output line too long, stopping the process") != std::string::npos;
+  };
+  for (int answered = 0; answered < 20 || !stopped(); ++answered) {
+    ASSERT_LT(answered, 6000) << "the flooding note app was never stopped; daemon stderr: " << daemon_->stderrText();
+    const Json health = call(*client, "health_check");
+    ASSERT_TRUE(health.contains("content")) << dumpJson(health);
+    std::this_thread::sleep_for(10ms);
+  }
+  // What the flood added to the daemon's peak is the line buffer, within the 64 MiB limit,
+  // and (under the sanitizers) the buffers it outgrew: under half the 512 MiB written.
+  const long addedKiB = test::memoryKiB(daemon_->pid(), "VmHWM") - peakBeforeKiB;
+  EXPECT_LT(addedKiB, 256 * 1024) << "added to the peak, KiB";
+
+  // The health loop finds the note app ended and starts it again: its tools answer.
+  const auto deadline = std::chrono::steady_clock::now() + 120s;
+  while (text(call(*client, "echo", {{"text", "back"}})) != "back") {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no new note app; daemon stderr: " << daemon_->stderrText();
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+}  // namespace
+}  // namespace qd
