@@ -109,10 +109,7 @@ pid_t spawnDetached(const std::string& executable, const std::vector<std::string
 
 }  // namespace
 
-UniqueFd openDaemonOutputFile(const std::filesystem::path& path) {
-  if (path.has_parent_path() && !createLogFolder(path.parent_path())) return UniqueFd();
-  return UniqueFd(openLogFile(path));
-}
+UniqueFd openDaemonOutputFile(const std::filesystem::path& path) { return UniqueFd(openLogFileCreatingFolder(path)); }
 
 std::optional<pid_t> healthFileDaemonPid(const std::filesystem::path& healthFile) {
   try {

@@ -18,7 +18,6 @@
 #include "daemon/core/client_connection.h"
 #include "daemon/logging/logger.h"
 #include "daemon/mcp/line_splitter.h"
-#include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/coroutine_helpers.h"
 #include "daemon/runtime/process_signals.h"
 #include "daemon/runtime/unique_fd.h"
@@ -291,9 +290,7 @@ asio::awaitable<void> TinderboxClient::sendTask(std::weak_ptr<TinderboxClient> w
     // The daemon has closed the connection: the receive loop sees its end, after whatever
     // it said last (the reason it refused us), and fails the request with that.
     if (e.code() == asio::error::broken_pipe || e.code() == asio::error::connection_reset) co_return;
-    failure = e.code() == asio::error::bad_descriptor || e.code() == asio::error::operation_aborted
-                  ? std::make_exception_ptr(TransportError::connectionClosed())
-                  : std::make_exception_ptr(TransportError::writeFailed(e.code().message()));
+    failure = std::make_exception_ptr(writeError(e.code()));
   }
   if (!failure) co_return;
   auto self = weak.lock();

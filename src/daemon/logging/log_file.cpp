@@ -83,9 +83,13 @@ bool appendToStandardError(std::string_view record) {
   return appendLogRecord(STDERR_FILENO, record);
 }
 
+int openLogFileCreatingFolder(const std::filesystem::path& path) {
+  if (path.has_parent_path() && !createLogFolder(path.parent_path())) return -1;
+  return openLogFile(path);
+}
+
 bool appendToLogFile(const std::filesystem::path& path, std::string_view record) {
-  if (path.has_parent_path() && !createLogFolder(path.parent_path())) return false;
-  const int fd = openLogFile(path);
+  const int fd = openLogFileCreatingFolder(path);
   if (fd < 0) return false;
   const bool appended = appendLogRecord(fd, record);
   const int error = errno;

@@ -41,9 +41,11 @@ bool appendLogRecord(int fd, std::string_view record);
 // record was not written whole.
 bool appendToStandardError(std::string_view record);
 
-// The whole append of one record to the log file at `path`: its folder created as
-// createLogFolder does, the file opened as openLogFile does, the record appended whole or
-// not at all, the file closed.
+// openLogFile after createLogFolder has made the file's folder.
+int openLogFileCreatingFolder(const std::filesystem::path& path);
+
+// The whole append of one record to the log file at `path`: the file opened as
+// openLogFileCreatingFolder does, the record appended whole or not at all, the file closed.
 bool appendToLogFile(const std::filesystem::path& path, std::string_view record);
 
 }  // namespace qd

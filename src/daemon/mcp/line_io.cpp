@@ -12,7 +12,6 @@
 #include <asio/write.hpp>
 
 #include "daemon/mcp/line_splitter.h"
-#include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/process_signals.h"
 #include "daemon/utilities/descriptor_io.h"
 
@@ -162,14 +161,18 @@ asio::awaitable<void> LineWriter::writeLine(std::string message) {
   if (!writeAllToDescriptor(plainFd_.get(), message)) throw std::system_error(errno, std::system_category());
 }
 
+TransportError writeError(const std::error_code& code) {
+  if (code == asio::error::bad_descriptor || code == asio::error::operation_aborted) {
+    return TransportError::connectionClosed();
+  }
+  return TransportError::writeFailed(code.message());
+}
+
 asio::awaitable<void> sendLine(std::shared_ptr<LineWriter> writer, std::string message) {
   try {
     co_await writer->writeLine(std::move(message));
   } catch (const std::system_error& e) {
-    if (e.code() == asio::error::bad_descriptor || e.code() == asio::error::operation_aborted) {
-      throw TransportError::connectionClosed();
-    }
-    throw TransportError::writeFailed(e.code().message());
+    throw writeError(e.code());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <asio/any_io_executor.hpp>
@@ -17,6 +18,7 @@
 
 #include "daemon/mcp/line_splitter.h"
 #include "daemon/mcp/mcp_transport.h"
+#include "daemon/mcp/transport_error.h"
 #include "daemon/runtime/async_mutex.h"
 #include "daemon/runtime/unique_fd.h"
 
@@ -104,10 +106,13 @@ class LineWriter {
   AsyncMutex mutex_;
 };
 
-// A client transport's send: writes the line and reports failures as TransportError,
-// connectionClosed when the writer was closed meanwhile, writeFailed otherwise. The
-// writer is held for the whole write, so a close() during it cannot free it.
+// A client transport's send: writes the line and reports failures as TransportError (see
+// writeError). The writer is held for the whole write, so a close() during it cannot free it.
 asio::awaitable<void> sendLine(std::shared_ptr<LineWriter> writer, std::string message);
+
+// What a LineWriter's failed write means to a transport's user: connectionClosed when the
+// writer was closed meanwhile, writeFailed with the system's text otherwise.
+TransportError writeError(const std::error_code& code);
 
 // Opens a descriptor for the reactor. Returns nullptr when epoll refuses it (EPERM for
 // regular files); the fd is then still owned by `fd`.

@@ -61,7 +61,6 @@ class HeadIdReader {
   std::optional<RequestID> candidate_;
 };
 
-
 // Reads `text` backwards from its end.
 class BackwardReader {
  public:

@@ -41,8 +41,8 @@ class StdioServerTransport final : public MCPTransport {
   // Called once on the io thread when standard input ends by itself (end of file or a read
   // error), after its last line was delivered; never after close(). Set before start().
   void setInputEndedHandler(std::function<void()> handler) override;
-  // Called on the io thread for each line over maxLineBytes, once it has ended; never
-  // after close(). Set before start().
+  // Called on the io thread for each line over maxLineBytes, when it goes over and again
+  // once it has ended; never after close(). Set before start().
   void setOversizedLineHandler(OversizedLineHandler handler) override;
 
   bool isRunning() const { return isRunning_; }

@@ -3,7 +3,8 @@
 // The Clients tab: one row per AI client of the client table, in its order, with a status
 // dot (green when our entries are in the client's default configuration file), the title,
 // the file's path (elided in the middle; the full path is the tooltip) and "Install" (the
-// prominent button) or "Remove" (a plain one). While the tab is shown it re-reads the installed state every 2.5 s.
+// prominent button) or "Remove" (a plain one). While the tab is shown it re-reads the
+// installed state every 2.5 s.
 //
 // The rows are built once and updated in place, so a refresh keeps the focus and a press
 // in progress. The installed tests read the client files (~/.claude.json can be large) on
