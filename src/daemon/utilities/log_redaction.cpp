@@ -8,16 +8,27 @@
 namespace qd::LogRedaction {
 namespace {
 
-constexpr std::array<std::string_view, 14> kSensitiveKeys = {
-    "authorization", "token",  "access_token", "refresh_token", "api_key",    "apikey",      "password",
-    "secret",        "cookie", "session",      "bearer",        "passphrase", "private_key", "credentials"};
+constexpr std::array<std::string_view, 16> kSensitiveKeys = {
+    "authorization", "token",      "access_token", "refresh_token", "api_key",    "apikey",
+    "password",      "secret",     "cookie",       "session",       "bearer",     "passphrase",
+    "private_key",   "credentials", "secret_key",  "access_key"};
+
+bool isAsciiLowerOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool isAsciiUpper(char c) { return c >= 'A' && c <= 'Z'; }
 
 }  // namespace
 
 bool isSensitiveKey(std::string_view key) {
-  // "X-Api-Key", "api key" and "API_KEY" are one key to a person; hyphens and blanks read
-  // as underscores.
-  std::string normalized = unicode::lowercased(key);
+  // "X-Api-Key", "api key", "API_KEY" and "apiKey" are one key to a person; hyphens, blanks
+  // and a camelCase boundary (a lower-case letter or digit, then an upper-case one) read as
+  // underscores. "APIKey" has no such boundary and stays "apikey".
+  std::string split;
+  split.reserve(key.size() + 4);
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (i > 0 && isAsciiLowerOrDigit(key[i - 1]) && isAsciiUpper(key[i])) split.push_back('_');
+    split.push_back(key[i]);
+  }
+  std::string normalized = unicode::lowercased(split);
   for (char& c : normalized) {
     if (c == '-' || c == ' ') c = '_';
   }

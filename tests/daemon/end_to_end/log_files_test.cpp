@@ -72,10 +72,15 @@ TEST_F(LogFilesEndToEnd, CredentialsUnderAnySpellingOfASensitiveKeyAreRedacted) 
   const std::vector<std::string> redacted = {
       "password",    "Token",         "api-key",      "API Key",     "x-api-key",   "X-Auth-Token", "client_secret",
       "private_key", "github_token",  "passphrase",   "credentials", "db_password", "refresh-token", "Authorization",
-      "session",     "user_session",  "set-cookie",   "apikey"};
+      "session",     "user_session",  "set-cookie",   "apikey",
+      // camelCase: a lower-case letter or digit before an upper-case one reads as "_".
+      "accessToken", "refreshToken",  "clientSecret", "authToken",   "sessionToken", "userPassword", "bearerToken",
+      "privateKey",  "apiKey",        "APIKey",       "oauth2Token", "secret_key",  "aws_secret_access_key",
+      "AWS_SECRET_ACCESS_KEY", "awsAccessKey"};
   const std::vector<std::string> kept = {"max_tokens", "session_count", "token_count", "tokens",     "secretary",
                                          "passwords",  "keyword",       "tokenizer",   "private",    "key",
-                                         "bearer_type", "api",          "credential_id"};
+                                         "bearer_type", "api",          "credential_id", "monkey",   "keyboard",
+                                         "maxTokens",  "sessionCount",  "secretKeys",  "accessKeyId"};
   Json arguments = Json::object();
   for (const auto& key : redacted) arguments[key] = "value of " + key;
   for (const auto& key : kept) arguments[key] = "value of " + key;
