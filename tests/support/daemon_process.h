@@ -154,6 +154,11 @@ class DaemonProcess {
   // Runs this copy of the executable instead (an installation tree of the test's own).
   void useExecutable(std::filesystem::path path) { executable_ = std::move(path); }
 
+  // Starts the executable through /bin/sh, which runs `commands` first and then execs it,
+  // so the pid stays the daemon's: "trap '' HUP" starts it with SIGHUP ignored as nohup
+  // does, "ulimit -f 128" under a file-size limit (in blocks of 512 bytes).
+  void startThroughShell(std::string commands) { shellCommands_ = std::move(commands); }
+
   // The daemon's view of its folders, from the same environment it gets.
   Configuration configuration() const { return Configuration(platform::Environment(environment_)); }
   std::string socketPath() const { return configuration().socketPath(); }
@@ -168,6 +173,7 @@ class DaemonProcess {
     const std::string exe = executable_.string();
     ++runs_;
     std::vector<std::string> argvText{exe};
+    if (shellCommands_) argvText = {"/bin/sh", "-c", *shellCommands_ + "\nexec \"$0\" \"$@\"", exe};
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argvText) argv.push_back(a.data());
@@ -185,11 +191,22 @@ class DaemonProcess {
     const std::string out = stdoutPath().string(), err = stderrPath().string();
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    // Default dispositions and no blocked signal, as from a login shell, whatever this
+    // test process ignores (SIGPIPE) or was started with (SIGHUP under nohup).
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    const int rc = ::posix_spawn(&pid_, argvText[0].c_str(), &actions, &attributes, argv.data(), envp.data());
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       pid_ = -1;
-      throw std::runtime_error("posix_spawn " + exe + ": " + std::strerror(rc));
+      throw std::runtime_error("posix_spawn " + argvText[0] + ": " + std::strerror(rc));
     }
   }
 
@@ -264,6 +281,7 @@ class DaemonProcess {
 
   std::filesystem::path home_;
   std::filesystem::path executable_ = executable();
+  std::optional<std::string> shellCommands_;
   std::map<std::string, std::string> environment_;
   pid_t pid_ = -1;
   int runs_ = 0;

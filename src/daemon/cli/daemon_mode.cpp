@@ -23,6 +23,12 @@ namespace {
 
 constexpr std::string_view kComponent = "App";
 
+bool startedWithSighupIgnored() {
+  struct sigaction current {};
+  return ::sigaction(SIGHUP, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+         current.sa_handler == SIG_IGN;
+}
+
 // Start, wait for the first termination signal, shut down. The signal set outlives this
 // coroutine (the caller holds it), so a second signal during or after the shutdown is
 // caught and changes nothing.
@@ -31,10 +37,12 @@ asio::awaitable<void> serveUntilSignal(std::shared_ptr<asio::signal_set> signals
   // SIGTERM in that window must end in an orderly shutdown (the set keeps it until the
   // wait below), not in the default action that leaves the socket file behind.
   // SIGHUP too: a closed terminal or an ending session must not kill the daemon by the
-  // default action, which leaves its files behind and its children running.
+  // default action, which leaves its files behind and its children running. A daemon
+  // started with SIGHUP ignored (under nohup) was asked to outlive its terminal: catching
+  // the signal would undo that, so it stays ignored.
   signals->add(SIGTERM);
   signals->add(SIGINT);
-  signals->add(SIGHUP);
+  if (!startedWithSighupIgnored()) signals->add(SIGHUP);
   auto executor = co_await asio::this_coro::executor;
   std::shared_ptr<TinderboxDaemon> daemon = TinderboxDaemon::create(executor, Configuration::shared());
   co_await daemon->start();

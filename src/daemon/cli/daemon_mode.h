@@ -7,7 +7,8 @@ namespace qd {
 
 // --daemon: rotates the error log, makes sure the companion app runs, starts the daemon on
 // this thread's io_context, waits for SIGTERM, SIGINT or SIGHUP (a later one changes
-// nothing), shuts the daemon down and returns 0. A failed start is thrown.
+// nothing; SIGHUP stays ignored when it was ignored at start, as under nohup), shuts the
+// daemon down and returns 0. A failed start is thrown.
 int runDaemonMode();
 
 // Moves a log larger than `thresholdBytes` to "<log>.1" (an older copy removed first) and

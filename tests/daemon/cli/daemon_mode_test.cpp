@@ -108,6 +108,23 @@ TEST_F(DaemonModeTest, AKilledDaemonLeavesNothingThatStopsTheNextStart) {
   EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
 }
 
+TEST_F(DaemonModeTest, StartedWithSighupIgnoredAsUnderNohupItKeepsIgnoringIt) {
+  daemon_.startThroughShell("trap '' HUP");
+  daemon_.startAndWait();
+  // Ignored, not caught: the kernel drops a SIGHUP before the daemon sees it.
+  const std::string status = test::DaemonProcess::readFile("/proc/" + std::to_string(daemon_.pid()) + "/status");
+  const auto ignored = std::stoull(status.substr(status.find("SigIgn:\t") + 8, 16), nullptr, 16);
+  EXPECT_EQ((ignored >> (SIGHUP - 1)) & 1, 1u) << status;
+
+  daemon_.signal(SIGHUP);
+  test::SocketLineClient client(daemon_.socketPath());
+  EXPECT_EQ(request(client, R"({"method":"initialize","_requestId":1})")["_requestId"], 1);
+  EXPECT_TRUE(daemon_.isRunning());
+  daemon_.signal(SIGTERM);
+  EXPECT_EQ(daemon_.waitForExit(), 0) << daemon_.stderrText();
+  EXPECT_FALSE(fs::exists(daemon_.socketPath()));
+}
+
 TEST_F(DaemonModeTest, AHealthFileLeftByAnEarlierDaemonNeverBlocksTheStart) {
   // After a reboot the recorded pid may be any process's (here this test's own, alive); a
   // crash mid-write or a hand edit leaves a record that cannot be read.
