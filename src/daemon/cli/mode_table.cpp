@@ -1,6 +1,7 @@
 #include "daemon/cli/mode_table.h"
 
 #include <array>
+#include <csignal>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -139,6 +140,12 @@ int run(ExecutionMode mode, const std::vector<std::string>& args) {
 }
 
 int runMain(int argc, const char* const* argv) {
+  // SIGXFSZ ignored, a write past the file-size limit (RLIMIT_FSIZE) fails with EFBIG and
+  // the log appends cut the record back as after a full disk; by default the signal would
+  // kill the program mid-record, leaving its sockets and files behind. Before the first log
+  // line, since standard error may be a log file already at the limit. Children get the
+  // default disposition back from the child-process layer.
+  std::signal(SIGXFSZ, SIG_IGN);
   Logger::info(kComponent, "Quarvel Dorarov starting");
   const std::vector<std::string> args(argv, argv + argc);
   // Before anything reads the process-wide configuration, which reads its environment once.

@@ -1,9 +1,12 @@
-// The daemon's log files through the real program: who may read them, and what of a call's
-// arguments reaches tool-calls.log. Tier dev, tool calls logged to the file only.
+// The daemon's log files through the real program: who may read them, what of a call's
+// arguments reaches tool-calls.log, and a record too long for the file-size limit. Tier dev,
+// tool calls logged to the file only.
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <sstream>
 
 #include "socket_session.h"
 #include "support/file_mode.h"
@@ -17,10 +20,10 @@ using test::fileMode;
 
 class LogFilesEndToEnd : public test::SocketSession {
  protected:
-  void startLogging() {
-    startDaemon("dev", Json{{"enableToolCallLogging", true},
-                            {"logToolCallsToFile", true},
-                            {"logToolCallsToTinderbox", false}});
+  void startLogging(const std::string& shellCommands = {}) {
+    startDaemon("dev",
+                Json{{"enableToolCallLogging", true}, {"logToolCallsToFile", true}, {"logToolCallsToTinderbox", false}},
+                {}, shellCommands);
   }
   fs::path toolCallsLog() const { return daemon_->configuration().appSupportDir() / "tool-calls.log"; }
   fs::path logsDir() const { return daemon_->configuration().logsDir(); }
@@ -92,6 +95,30 @@ TEST_F(LogFilesEndToEnd, CredentialsUnderAnySpellingOfASensitiveKeyAreRedacted) 
   for (const auto& key : redacted) EXPECT_EQ(logged[key], "[REDACTED]") << key;
   for (const auto& key : kept) EXPECT_EQ(logged[key], "value of " + key) << key;
   EXPECT_EQ(logged["nested"], Json::array({Json{{"x-api-key", "[REDACTED]"}, {"page_token_count", 3}}}));
+}
+
+TEST_F(LogFilesEndToEnd, ARecordPastTheFileSizeLimitIsCutBackAndTheDaemonLivesOn) {
+  // 128 blocks of 512 bytes: room for small records, none for one with a 100 KB argument.
+  // Without SIGXFSZ ignored, the write past the limit kills the daemon mid-record.
+  startLogging("ulimit -f 128");
+  auto client = connect();
+  EXPECT_EQ(call(*client, "health_check", {{"call", "first"}})["_requestId"], 1);
+  EXPECT_EQ(call(*client, "health_check", {{"call", "long"}, {"text", std::string(100000, 'x')}})["_requestId"], 2);
+  EXPECT_EQ(call(*client, "health_check", {{"call", "after"}})["_requestId"], 3);
+
+  // Whole lines only; the long record is gone without a trace.
+  const std::string log = test::DaemonProcess::readFile(toolCallsLog());
+  ASSERT_TRUE(log.ends_with('\n')) << log.substr(log.size() > 200 ? log.size() - 200 : 0);
+  std::vector<std::string> calls;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) calls.push_back(parseJson(line)["arguments"]["call"]);
+  EXPECT_EQ(calls, (std::vector<std::string>{"first", "after"}));
+
+  daemon_->signal(SIGTERM);
+  EXPECT_EQ(daemon_->waitForExit(), 0) << daemon_->stderrText();
+  const fs::path socket = daemon_->socketPath();
+  for (const fs::path& left : {socket, socket.parent_path() / "admin.sock"}) EXPECT_FALSE(fs::exists(left)) << left;
+  EXPECT_EQ(parseJson(test::DaemonProcess::readFile(daemon_->configuration().healthFilePath()))["status"], "unhealthy");
 }
 
 }  // namespace

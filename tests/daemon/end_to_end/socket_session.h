@@ -22,10 +22,12 @@ class SocketSession : public ::testing::Test {
   // default when the daemon reads the file). `environment` is added to the daemon's (and
   // wins), e.g. TINDERBOX_MCP_PATH with TINDERBOX_DISABLE=0, or PATH with a fake program
   // first; whatever HOME should hold the test writes under home_ before the start.
+  // `shellCommands` run before the daemon (DaemonProcess::startThroughShell), e.g. a ulimit.
   void startDaemon(const std::string& tier, const Json& toolSettings,
-                   std::map<std::string, std::string> environment = {}) {
+                   std::map<std::string, std::string> environment = {}, const std::string& shellCommands = {}) {
     environment["TINDERBOX_FEATURE_TIER"] = tier;
     daemon_ = std::make_unique<DaemonProcess>(home_.path(), std::move(environment));
+    if (!shellCommands.empty()) daemon_->startThroughShell(shellCommands);
     const std::filesystem::path settings = daemon_->configuration().appSupportDir() / "tool-settings.json";
     writeFileAtomically(settings, dumpJson(toolSettings), AtomicWriteOptions{}.creatingFolder());
     daemon_->startAndWait();
