@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # scripts/app-firstrun.sh <dir>: the tray application's first run, under xvfb, in a fresh
 # HOME each time; screenshots go to <dir>. Exit status 0 when every step held.
-#   1. systemd: a recording fake `systemctl` first on PATH. The first-run dialog is shown;
-#      "Install" writes a unit that `systemd-analyze --user verify` accepts, and the service
-#      is started with daemon-reload, then start.
+#   1. systemd: a recording fake `systemctl` first on PATH, whose service is active once it
+#      was started. The first-run dialog is shown; "Install" writes a unit that
+#      `systemd-analyze --user verify` accepts, the service is started with daemon-reload,
+#      then start, and "Installation Complete" follows once it runs.
 #   2. fallback: a `systemctl` that answers nothing. The application starts the real daemon
 #      detached and reaches it; SIGTERM to the application leaves no daemon and no socket.
 # Needs a built tree (QD_BUILD_DIR, default build/test) with QuarvelDorarov and screen_grab,
@@ -85,7 +86,7 @@ cat >"$home/fakes/systemctl" <<FAKE
 echo "\$*" >> "$home/systemctl.log"
 case "\$*" in
   *is-system-running*) echo running ;;
-  *is-active*) echo inactive; exit 3 ;;
+  *is-active*) grep -q -- "--user start" "$home/systemctl.log" && { echo active; exit 0; }; echo inactive; exit 3 ;;
 esac
 exit 0
 FAKE

@@ -55,6 +55,10 @@ daemon_pid() {
   pid="$(grep -o '"daemonPid"[[:space:]]*:[[:space:]]*[0-9]*' "$support/health.json" 2>/dev/null | grep -o '[0-9]*$')"
   if ours "$pid" "$build/bin/QuarvelDorarovDaemon"; then echo "$pid"; fi
 }
+# For wait_for, which runs its command again each time: a "$(daemon_pid)" in its arguments
+# would be read once, before the wait.
+daemon_runs() { [[ -n "$(daemon_pid)" ]]; }
+daemon_gone() { [[ -z "$(daemon_pid)" ]]; }
 server_pid() {
   local pid
   pid="$(cat "$support/daemon.pid" 2>/dev/null)"
@@ -196,13 +200,13 @@ if wait_for 30 visible_window "^Settings$"; then
 else
   fail "the settings window did not show"
 fi
-wait_for 60 test -n "$(daemon_pid)" || fail "Settings... did not start the daemon"
+wait_for 60 daemon_runs || fail "Settings... did not start the daemon"
 
 step "Quit from the menu stops the service"
 open_menu && xdotool key Up Return  # the last item
 wait_for 60 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the app did not quit"
 app_pid=""
-wait_for 60 test -z "$(daemon_pid)" || fail "the daemon still runs after Quit"
+wait_for 60 daemon_gone || fail "the daemon still runs after Quit"
 
 step "offscreen, no tray: the app runs, starts the daemon, and stops it on SIGTERM"
 QT_QPA_PLATFORM=offscreen "$build/bin/QuarvelDorarov" >"$home/off.out" 2>"$home/off.err" &
@@ -212,7 +216,7 @@ grep -q "no system tray" "$home/off.err" || fail "offscreen: the missing tray wa
 kill -TERM "$app_pid"
 wait "$app_pid"
 app_pid=""
-wait_for 60 test -z "$(daemon_pid)" || fail "offscreen: the daemon still runs after SIGTERM"
+wait_for 60 daemon_gone || fail "offscreen: the daemon still runs after SIGTERM"
 
 ls "$out"/*.png
 ((failures == 0)) && echo "all steps held" || echo "$failures step(s) failed"

@@ -78,10 +78,10 @@ void AppDelegate::applicationDidFinishLaunching() {
   });
 }
 
-void AppDelegate::postStart() {
+void AppDelegate::postStart(HealthMonitor::StartOutcome outcome) {
   QPointer<AppDelegate> self(this);
-  QTimer::singleShot(0, this, [self] {
-    if (self && self->healthMonitor_) self->healthMonitor_->startDaemon();
+  QTimer::singleShot(0, this, [self, outcome = std::move(outcome)] {
+    if (self && self->healthMonitor_) self->healthMonitor_->startDaemon(outcome);
   });
 }
 
@@ -92,15 +92,18 @@ void AppDelegate::showFirstRunDialog() {
              "Failed to install the service. Please check the system log for errors."});
     return;
   }
-  postStart();
-  // Without a service manager the unit is only the recipe: the application starts the
-  // daemon itself, and says so.
-  present({Alert::Style::informational, "Installation Complete",
-           services_->usesSystemd()
-               ? "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."
-               : "The Quarvel Dorarov service has been installed. No service manager is running, so Quarvel "
-                 "Dorarov started the daemon itself; it runs while Quarvel Dorarov runs.\nQuarvel Dorarov is now "
-                 "active."});
+  // The closing alert says the daemon is active, so it waits for the start to hold; a start
+  // that fails has shown its own alert. Without a service manager the unit is only the
+  // recipe: the application starts the daemon itself, and says so.
+  postStart([this](bool started) {
+    if (!started) return;
+    present({Alert::Style::informational, "Installation Complete",
+             services_->usesSystemd()
+                 ? "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."
+                 : "The Quarvel Dorarov service has been installed. No service manager is running, so Quarvel "
+                   "Dorarov started the daemon itself; it runs while Quarvel Dorarov runs.\nQuarvel Dorarov is "
+                   "now active."});
+  });
 }
 
 void AppDelegate::applicationWillTerminate() {

@@ -6,7 +6,9 @@
 //   2. the health monitor is created (it polls unless under a test host)
 //   3. under a test host: stop
 //   4. there is no applications folder to move to (never stops here)
-//   5. service unit installed: post startDaemon(); else the first-run dialog
+//   5. service unit installed: post startDaemon(); else the first-run dialog, whose install
+//      posts the start and says "Installation Complete" only once the start has held (a
+//      start that fails shows its own alert alone)
 //   6. post the client installer's conflict pass
 // applicationWillTerminate (connect it to QCoreApplication::aboutToQuit) runs the pre-stop
 // hook, then stops the service unless under a test host or step 1 stopped the launch.
@@ -58,7 +60,7 @@ class AppDelegate : public QObject {
 
  private:
   void showFirstRunDialog();
-  void postStart();
+  void postStart(HealthMonitor::StartOutcome outcome = {});
   void present(const Alert& alert);
 
   AppContext context_;

@@ -154,10 +154,11 @@ void HealthMonitor::applyStaleHealth() {
   assign(tinderboxAlive_, false, &HealthMonitor::tinderboxAliveChanged);
 }
 
-void HealthMonitor::postStartupFlags(bool inProgress, bool failed) {
-  postToGui([this, inProgress, failed] {
+void HealthMonitor::postStartupFlags(bool inProgress, bool failed, StartOutcome outcome) {
+  postToGui([this, inProgress, failed, outcome = std::move(outcome)] {
     assign(daemonStartupInProgress_, inProgress, &HealthMonitor::daemonStartupInProgressChanged);
     assign(daemonStartupFailed_, failed, &HealthMonitor::daemonStartupFailedChanged);
+    if (outcome) outcome(!failed);
   });
 }
 
@@ -172,10 +173,10 @@ void HealthMonitor::showError(const std::string& title, const std::string& messa
 
 // --- service control --------------------------------------------------------------------
 
-void HealthMonitor::startDaemon() {
+void HealthMonitor::startDaemon(StartOutcome outcome) {
   postStartupFlags(true, false);
   if (!installer_.ensureLaunchdPlistIsCurrent()) {
-    postStartupFlags(false, true);
+    postStartupFlags(false, true, std::move(outcome));
     return;
   }
   // The stale clean-up: only when the service is not running and health.json names no
@@ -193,7 +194,7 @@ void HealthMonitor::startDaemon() {
   std::error_code error;
   if (!std::filesystem::exists(context_.installedUnitPath(), error)) {
     showError("Service Not Installed", "Install the service from the menu first, then try Start again.");
-    postStartupFlags(false, true);
+    postStartupFlags(false, true, std::move(outcome));
     return;
   }
   // The service manager neither creates the folder its output files go to nor keeps them
@@ -202,20 +203,20 @@ void HealthMonitor::startDaemon() {
   (void)openDaemonOutputFile(configuration.daemonErrorLogPath());
 
   if (services_.isServiceLoaded() && services_.run(ServiceVerb::restart, true).run.succeeded()) {
-    waitForDaemonStartupOrShowError();
+    waitForDaemonStartupOrShowError(std::move(outcome));
     return;
   }
   (void)services_.run(ServiceVerb::stop, true);
   if (services_.run(ServiceVerb::reload, true).run.succeeded()) {
     if (runReporting(ServiceVerb::start, "Failed to Start Service")) {
-      waitForDaemonStartupOrShowError();
+      waitForDaemonStartupOrShowError(std::move(outcome));
     } else {
-      postStartupFlags(false, true);
+      postStartupFlags(false, true, std::move(outcome));
     }
     return;
   }
   (void)runReporting(ServiceVerb::reload, "Failed to Start Service");
-  postStartupFlags(false, true);
+  postStartupFlags(false, true, std::move(outcome));
 }
 
 void HealthMonitor::stopDaemon() {
@@ -230,7 +231,7 @@ void HealthMonitor::restartDaemon() {
     return;
   }
   if (runReporting(ServiceVerb::restart, "Failed to Restart Service")) {
-    waitForDaemonStartupOrShowError();
+    waitForDaemonStartupOrShowError({});
   } else {
     postStartupFlags(false, true);
   }
@@ -255,24 +256,24 @@ bool HealthMonitor::runReporting(ServiceVerb verb, const std::string& failureTit
   return false;
 }
 
-void HealthMonitor::waitForDaemonStartupOrShowError() {
-  later(startupWaitInterval, [this] { poll(1); });
+void HealthMonitor::waitForDaemonStartupOrShowError(StartOutcome outcome) {
+  later(startupWaitInterval, [this, outcome = std::move(outcome)] { poll(1, outcome); });
 }
 
-void HealthMonitor::poll(int attempt) {
+void HealthMonitor::poll(int attempt, StartOutcome outcome) {
   checkHealth();  // publishes later: this poll sees an earlier check's answer
   if (daemonAlive_ || services_.isDaemonServiceRunning()) {
-    postStartupFlags(false, false);
+    postStartupFlags(false, false, std::move(outcome));
     return;
   }
   if (attempt < startupWaitChecks) {
-    later(startupWaitInterval, [this, attempt] { poll(attempt + 1); });
+    later(startupWaitInterval, [this, attempt, outcome = std::move(outcome)] { poll(attempt + 1, outcome); });
     return;
   }
   const Configuration& configuration = context_.configuration();
   showError("Service Did Not Stay Running",
             daemonStartupFailureSummary(installer_.installedDaemonExecutablePath(), configuration.daemonErrorLogPath()));
-  postStartupFlags(false, true);
+  postStartupFlags(false, true, std::move(outcome));
 }
 
 }  // namespace qd

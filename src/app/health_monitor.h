@@ -86,8 +86,13 @@ class HealthMonitor : public QObject {
   // Queues one check on the worker; returns at once.
   void checkHealth();
 
+  // What a start came to, told once on the GUI thread after the startup flags: true when
+  // the daemon came up (or its service runs), false when the start failed and its alert
+  // was shown.
+  using StartOutcome = std::function<void(bool started)>;
+
   // Service control (GUI thread).
-  void startDaemon();
+  void startDaemon(StartOutcome outcome = {});
   void stopDaemon();
   void restartDaemon();
   bool isDaemonServiceRunning() { return services_.isDaemonServiceRunning(); }
@@ -112,12 +117,13 @@ class HealthMonitor : public QObject {
                         bool tinderboxAppRunning, bool isFresh);
   void applyFreshHealth(const AppHealthData& health, bool daemonLive, bool tinderboxLive);
   void applyStaleHealth();
-  void postStartupFlags(bool inProgress, bool failed);
+  // Sets the flags on the GUI thread; a start's outcome follows them once it is known.
+  void postStartupFlags(bool inProgress, bool failed, StartOutcome outcome = {});
   void postToGui(std::function<void()> block);
   void later(std::chrono::milliseconds delay, std::function<void()> block);
   bool runReporting(ServiceVerb verb, const std::string& failureTitle);
-  void waitForDaemonStartupOrShowError();
-  void poll(int attempt);
+  void waitForDaemonStartupOrShowError(StartOutcome outcome);
+  void poll(int attempt, StartOutcome outcome);
   void workerLoop();
 
   template <typename T>

@@ -2,6 +2,8 @@
 
 #include "app/app_delegate.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "app_test_support.h"
@@ -12,10 +14,11 @@ namespace {
 
 class RecordingServices final : public ServiceManager {
  public:
-  RecordingServices(std::vector<std::string>& log, bool systemd = true) : log_(log), systemd_(systemd) {}
+  RecordingServices(std::vector<std::string>& log, bool systemd = true, bool comesUp = true)
+      : log_(log), systemd_(systemd), comesUp_(comesUp) {}
   bool usesSystemd() const override { return systemd_; }
   bool isServiceLoaded() override { return false; }
-  bool isDaemonServiceRunning() override { return true; }
+  bool isDaemonServiceRunning() override { return comesUp_; }
   ServiceRun run(ServiceVerb verb, bool) override {
     const char* names[] = {"restart", "stop", "reload", "start"};
     log_.push_back(names[static_cast<int>(verb)]);
@@ -28,6 +31,7 @@ class RecordingServices final : public ServiceManager {
  private:
   std::vector<std::string>& log_;
   bool systemd_;
+  bool comesUp_;
 };
 
 class LoggedAlerts final : public AlertPresenter {
@@ -47,7 +51,9 @@ class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override { test::qtApplication(); }
 
-  std::unique_ptr<AppDelegate> makeDelegate(AppContext context, bool answerInstall, bool systemd = true) {
+  // `comesUp`: whether the daemon's service runs once started.
+  std::unique_ptr<AppDelegate> makeDelegate(AppContext context, bool answerInstall, bool systemd = true,
+                                            bool comesUp = true) {
     AppDelegate::Hooks hooks;
     hooks.askToInstall = [this, answerInstall] {
       log_.push_back("first-run");
@@ -55,8 +61,8 @@ class AppDelegateTest : public ::testing::Test {
     };
     hooks.preStop = [this] { log_.push_back("pre-stop"); };
     hooks.evictConflicts = [this] { log_.push_back("conflicts"); };
-    hooks.makeServiceManager = [this, systemd](const AppContext&) {
-      return std::make_unique<RecordingServices>(log_, systemd);
+    hooks.makeServiceManager = [this, systemd, comesUp](const AppContext&) {
+      return std::make_unique<RecordingServices>(log_, systemd, comesUp);
     };
     hooks.monitorOptions.fetchHealth = []() -> Json { throw DaemonAdminAPIError::timedOut(); };
     hooks.monitorOptions.schedule = [](std::chrono::milliseconds, std::function<void()> block) {
@@ -98,25 +104,42 @@ TEST_F(AppDelegateTest, WithoutAServiceTheFirstRunQuestionComesThenTheConflictPa
   launch(*declined);
   EXPECT_EQ(log_, (std::vector<std::string>{"first-run", "conflicts"}));
   EXPECT_FALSE(std::filesystem::exists(tree_.context(nullptr).installedUnitPath()));
-  declined.reset();
+}
 
-  // The closing alert says how the daemon was started.
-  const std::pair<bool, std::string> managers[] = {
-      {true, "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."},
-      {false,
+// After "Install" the closing alert says the daemon is active, so it comes only once the
+// start has held, and says how the daemon was started; a start that fails (the daemon
+// exits at once, e.g. on a tool-settings.json it cannot read) shows its own alert alone.
+TEST_F(AppDelegateTest, TheFirstRunsClosingAlertFollowsTheStartAndOnlyWhenItHeld) {
+  const std::string logged = "Error: Cannot use the tool settings file tool-settings.json: Permission denied.";
+  test::writeText(tree_.context(nullptr).configuration().daemonErrorLogPath(), logged + "\n");
+  const struct {
+    bool systemd;
+    bool comesUp;
+    std::string title;
+    std::string text;  // the alert's text, or a part of it
+  } cases[] = {
+      {true, true, "Installation Complete",
+       "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."},
+      {false, true, "Installation Complete",
        "The Quarvel Dorarov service has been installed. No service manager is running, so Quarvel Dorarov started "
        "the daemon itself; it runs while Quarvel Dorarov runs.\nQuarvel Dorarov is now active."},
+      {true, false, "Service Did Not Stay Running", logged},
   };
-  for (const auto& [systemd, text] : managers) {
+  for (const auto& c : cases) {
     std::filesystem::remove(tree_.context(nullptr).installedUnitPath());
     log_.clear();
     alerts_.texts.clear();
-    auto accepted = makeDelegate(tree_.context(&alerts_), true, systemd);
-    launch(*accepted);
-    EXPECT_EQ(log_, (std::vector<std::string>{"first-run", "stop", "alert Installation Complete", "stop", "reload",
-                                              "start", "conflicts"}))
-        << systemd;
-    EXPECT_EQ(alerts_.texts, std::vector<std::string>{text}) << systemd;
+    auto delegate = makeDelegate(tree_.context(&alerts_), true, c.systemd, c.comesUp);
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(test::processEventsUntil(
+        [&] { return std::find(log_.begin(), log_.end(), "alert " + c.title) != log_.end(); }))
+        << c.title;
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();  // whatever else the start posted
+    EXPECT_EQ(log_, (std::vector<std::string>{"first-run", "stop", "stop", "reload", "start", "conflicts",
+                                              "alert " + c.title}))
+        << c.title << " " << c.systemd;
+    ASSERT_EQ(alerts_.texts.size(), 1u) << c.title;
+    EXPECT_NE(alerts_.texts[0].find(c.text), std::string::npos) << alerts_.texts[0];
   }
 }
 

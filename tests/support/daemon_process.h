@@ -88,15 +88,18 @@ class SocketLineClient {
 
   // Writes the bytes as they are (add the line feed yourself to send several at once).
   void sendRaw(const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw std::runtime_error("send: " + std::string(std::strerror(errno)));
-      sent += static_cast<std::size_t>(n);
-    }
+    if (const int error = sendAll(bytes)) throw std::runtime_error("send: " + std::string(std::strerror(error)));
   }
   void sendLine(const std::string& line) { sendRaw(line + "\n"); }
+  // Like sendLine, where the peer may close the connection first (a daemon that refuses
+  // one writes why, then closes it): false when it had (EPIPE, ECONNRESET); what it wrote
+  // before can still be read.
+  bool sendLineUnlessClosed(const std::string& line) {
+    const int error = sendAll(line + "\n");
+    if (error == EPIPE || error == ECONNRESET) return false;
+    if (error) throw std::runtime_error("send: " + std::string(std::strerror(error)));
+    return true;
+  }
 
   // The next line without its line feed; none when the peer closed first or nothing came
   // within `limit`.
@@ -111,6 +114,18 @@ class SocketLineClient {
   }
 
  private:
+  // 0 once every byte is written, else the error.
+  int sendAll(const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return errno;
+      sent += static_cast<std::size_t>(n);
+    }
+    return 0;
+  }
+
   int fd_ = -1;
   std::string buffer_;
 };

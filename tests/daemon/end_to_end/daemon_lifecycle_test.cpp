@@ -24,11 +24,6 @@ class DaemonLifecycleEndToEnd : public test::SocketSession {
                 {{"TINDERBOX_DISABLE", "0"}, {"TINDERBOX_MCP_PATH", QD_FIXTURE_SERVER}});
     client_ = connect();
   }
-  // An orderly stop, so the note app the daemon started ends with it.
-  void TearDown() override {
-    daemon_->signal(SIGTERM);
-    daemon_->waitForExit();
-  }
 
   fs::path healthFile() const { return daemon_->configuration().healthFilePath(); }
   fs::path pidFile() const { return daemon_->configuration().pidFilePath(); }

@@ -1,10 +1,13 @@
 #pragma once
 
 // A daemon program in a temporary HOME, in a given tier and with a tool-settings.json the
-// test writes before start, driven over its socket by call_tool lines.
+// test writes before start, driven over its socket by call_tool lines, and stopped with
+// SIGTERM at the end of the test.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +34,17 @@ class SocketSession : public ::testing::Test {
     const std::filesystem::path settings = daemon_->configuration().appSupportDir() / "tool-settings.json";
     writeFileAtomically(settings, dumpJson(toolSettings), AtomicWriteOptions{}.creatingFolder());
     daemon_->startAndWait();
+  }
+
+  // Every daemon still running ends as a user's does, on SIGTERM, and is waited for, so it
+  // stops and reaps what it started (the note app's server). The SIGKILL of DaemonProcess's
+  // destructor would leave those behind, as orphans that a later test may count as its own.
+  // A call still running holds the stop for the queue's drain (30 s) first.
+  void TearDown() override {
+    if (!daemon_ || daemon_->pid() <= 0) return;
+    daemon_->signal(SIGTERM);
+    EXPECT_TRUE(daemon_->waitForExit(std::chrono::seconds(120)))
+        << "the daemon did not stop on SIGTERM; stderr: " << daemon_->stderrText();
   }
 
   std::unique_ptr<SocketLineClient> connect() { return std::make_unique<SocketLineClient>(daemon_->socketPath()); }

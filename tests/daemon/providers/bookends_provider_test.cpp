@@ -2,6 +2,7 @@
 
 #include <asio/io_context.hpp>
 
+#include "apple_script_handler.h"
 #include "daemon/core/provider_error.h"
 #include "daemon/providers/bookends_help.h"
 #include "daemon/providers/bookends_provider.h"
@@ -141,19 +142,23 @@ TEST_F(BookendsTest, JsonScriptsBeginWithTheEscapeHandler) {
 }
 
 // A field holding a control character other than a line break or a tab (a vertical tab
-// pasted into a title) must still give a JSON array, or the count reads 0.
+// pasted into a title) must still give a JSON array, or the count reads 0. The handler
+// itself runs on each title; the list the script prints of them goes through the provider.
 TEST_F(BookendsTest, ControlCharactersInAFieldKeepTheListValidJson) {
-  const auto handler = bookends::escapeJSONHandler();
-  const auto has = [&](const std::string& line) {
-    return std::find(handler.begin(), handler.end(), line) != handler.end();
-  };
-  EXPECT_TRUE(has("        else if n < 32 then"));
-  EXPECT_TRUE(has("            set outText to outText & \"\\\\u00\" & character ((n div 16) + 1) of hexDigits & "
-                  "character ((n mod 16) + 1) of hexDigits"));
-  // What that handler prints for a title with U+000B, and for a quote and a backslash.
-  runner->answer("bookends", R"([{"title": "a\u000bb"}, {"title": "\"q\" \\ \u001f"}])");
+  const test::AppleScriptHandler escapeJSON(bookends::escapeJSONHandler());
+  std::string everyControl;
+  for (char c = 0; c < 32; ++c) everyControl.push_back(c);
+  const std::string titles[] = {"a\vb", everyControl, "\v", "\"q\" \\ \x7f", "Zoë 🙂 “x”", ""};
+  std::string printed;
+  for (const std::string& title : titles) {
+    const std::string escaped = escapeJSON.callWithText(title);
+    EXPECT_EQ(Json::parse("\"" + escaped + "\"", nullptr, false), Json(title)) << Json(escaped).dump();
+    printed += (printed.empty() ? "[" : ", ") + std::string("{\"title\": \"") + escaped + "\"}";
+  }
+  EXPECT_EQ(escapeJSON.call({test::AppleScriptHandler::Missing{}}), (test::AppleScriptHandler::Value{U""}));
+  runner->answer("bookends", printed + "]");
   const std::string reply = text({{"operation", "list"}, {"fields", {"title"}}});
-  EXPECT_TRUE(reply.starts_with("Found 2 publication(s):\n\n")) << reply;
+  EXPECT_TRUE(reply.starts_with("Found 6 publication(s):\n\n")) << reply;
 }
 
 TEST_F(BookendsTest, PlainRepliesThatRunNoScript) {
