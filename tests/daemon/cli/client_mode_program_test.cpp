@@ -88,7 +88,17 @@ std::string healthCheck(int id) {
          R"(,"method":"tools/call","params":{"name":"health_check","arguments":{}}})" "\n";
 }
 
-TEST(ClientModeProgramRateLimit, CallsPastTheDaemonsRateLimitFailAndTheNextCallGoesOnOverANewConnection) {
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+// The rate limit belongs to the bridge's process, not to its connection: the bridge
+// connects again after the daemon closed it for the limit, and its calls still fail until
+// the window (a minute) has passed. The daemon's log stays a line a second.
+TEST(ClientModeProgramRateLimit, CallsPastTheDaemonsRateLimitFailAlsoOverTheBridgesNewConnections) {
+  const auto start = std::chrono::steady_clock::now();
   test::TempDir home("bridge");
   test::DaemonProcess daemon(home.path(), {{"TINDERBOX_RATE_LIMIT_REQUESTS", "5"}});
   daemon.startAndWait();
@@ -109,12 +119,23 @@ TEST(ClientModeProgramRateLimit, CallsPastTheDaemonsRateLimitFailAndTheNextCallG
   }
   EXPECT_EQ(failed, 6);  // the calls after the fifth line
 
-  bridge.write(healthCheck(11));
-  const Json next = bridge.read();
-  EXPECT_EQ(next["id"], 11);
-  EXPECT_FALSE(next["result"].value("isError", false)) << next;
+  // Each of these connects again, and the daemon closes the new connection unanswered.
+  for (int id = 11; id <= 40; ++id) {
+    bridge.write(healthCheck(id));
+    const Json next = bridge.read();
+    EXPECT_EQ(next["id"], id);
+    EXPECT_EQ(next["result"]["content"][0]["text"], "Error: Connection to daemon closed") << next;
+  }
   bridge.closeInput();
   EXPECT_EQ(bridge.finish().first, (ExitStatus{false, 0}));
+
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  const std::string log = daemon.stderrText();
+  EXPECT_EQ(occurrences(log, "Client connection error"), 0u) << log;
+  const std::size_t warnings = occurrences(log, "Rate limit exceeded");
+  EXPECT_GE(warnings, 1u);
+  EXPECT_LE(warnings, static_cast<std::size_t>(seconds.count()) + 1) << log;
+  EXPECT_NE(log.find("\"omitted\":"), std::string::npos) << log;
 }
 
 TEST_F(ClientModeProgram, AnEndlessLineIsAnsweredAsItGoesOverTheLimitAndTheBridgeStaysSmall) {
