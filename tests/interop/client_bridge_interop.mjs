@@ -119,10 +119,28 @@ try {
   assert.equal(badData.status, 1);
   assert.equal(badData.stdout, "Error: Invalid JSON data\n");
 
-  // An argument over the daemon's 1 MiB line limit fails alone, with the limit named.
-  const huge = await client.callTool({ name: "health_check", arguments: { text: "x".repeat(5 * 1024 * 1024) } });
-  assert.equal(huge.isError, true, JSON.stringify(huge).slice(0, 200));
-  assert.equal(huge.content[0].text, "Error: Request too large for the daemon (over 1 MiB)");
+  // The bridge sends a request line of up to 1 MiB minus the daemon's 64 KiB read, so
+  // that one read after it always fits the daemon's 1 MiB. A call whose line to the
+  // daemon is `delta` bytes off that bound (give or take the digits of its request id):
+  const bound = 1024 * 1024 - 64 * 1024;
+  const lineTo = (delta) => {
+    const empty = { method: "call_tool", _requestId: 999, params: { name: "health_check", arguments: { text: "" } } };
+    const text = "x".repeat(bound + delta - JSON.stringify(empty).length - 1);
+    return client.callTool({ name: "health_check", arguments: { text } });
+  };
+  // Lines just under the bound go out while calls of 200 KB are in flight: all answered.
+  const near = await Promise.all(
+    Array.from({ length: 6 }, (_, i) =>
+      i % 2 ? lineTo(-8) : client.callTool({ name: "health_check", arguments: { text: "y".repeat(200000) } }),
+    ),
+  );
+  for (const result of near) assert.notEqual(result.isError, true, JSON.stringify(result).slice(0, 200));
+  // Just over it, or far over, a call fails alone, with the limit named.
+  const farOver = client.callTool({ name: "health_check", arguments: { text: "x".repeat(5 * 1024 * 1024) } });
+  for (const refused of await Promise.all([lineTo(8), farOver])) {
+    assert.equal(refused.isError, true, JSON.stringify(refused).slice(0, 200));
+    assert.equal(refused.content[0].text, "Error: Request too large for the daemon (over 1 MiB)");
+  }
   const afterHuge = await client.callTool({ name: "health_check", arguments: {} });
   assert.notEqual(afterHuge.isError, true, JSON.stringify(afterHuge));
 

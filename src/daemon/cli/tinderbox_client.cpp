@@ -57,8 +57,18 @@ bool socketErrorIsClear(int fd) {
   return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
-static_assert(TinderboxClient::maxRequestLineBytes == ClientConnection::maxPendingBytes,
-              "a request line may be as long as the daemon takes without a line end");
+// The request line, or serializationFailed. The request's JSON is gone once this returns,
+// so a caller that then waits for the daemon holds only the line.
+std::string encodeRequest(std::int64_t id, std::string method, std::optional<Json> params) {
+  Json request = {{"method", std::move(method)}, {"_requestId", id}};
+  if (params) request["params"] = std::move(*params);
+  try {
+    ensureEncodable(request);
+    return dumpJson(request);
+  } catch (const std::exception&) {
+    throw ClientError::serializationFailed();
+  }
+}
 
 }  // namespace
 
@@ -237,22 +247,18 @@ asio::awaitable<CallToolResult> TinderboxClient::callToolTyped(std::string name,
 }
 
 asio::awaitable<Json> TinderboxClient::sendToDaemon(std::string method, std::optional<Json> params) {
+  // Before the first connection and after shutdown nothing is sent, and no id is taken.
+  if (isShutDown_ || !hasConnected_) throw ClientError::notConnected();
+  // From here the id stays used whatever becomes of the request.
+  const std::int64_t id = nextRequestId_++;
+  std::string line = encodeRequest(id, std::move(method), std::move(params));
+  // A longer line may make the daemon drop the connection, and every request on it with
+  // the one that was too large; refused here, it costs that request alone. Refused before
+  // connecting, it neither waits for an absent daemon nor holds its text meanwhile.
+  if (line.size() + 1 > maxRequestLineBytes) throw ClientError::requestTooLarge();
   co_await ensureConnected();
   // Lost again while the reconnect's waiters were being woken.
   if (!isRunning_) throw ClientError::connectionClosed();
-  const std::int64_t id = nextRequestId_++;
-  Json request = {{"method", std::move(method)}, {"_requestId", id}};
-  if (params) request["params"] = std::move(*params);
-  std::string line;
-  try {
-    ensureEncodable(request);
-    line = dumpJson(request);
-  } catch (const std::exception&) {
-    throw ClientError::serializationFailed();  // the id stays used
-  }
-  // The daemon drops a connection that sends a longer line, and every request on it with
-  // the one that was too large; refused here, it costs that request alone.
-  if (line.size() + 1 > maxRequestLineBytes) throw ClientError::requestTooLarge();
 
   // The entry is in the table before the line can be written, so no reply can miss it.
   auto continuation = std::make_shared<OneShot<Json>>(executor_);

@@ -17,8 +17,10 @@
 // is a new client to the daemon: nothing of the old one (an agent identity) carries over.
 // Only start() makes the first connection, and after shutdown() nothing connects again.
 //
-// A request whose line would exceed the daemon's 1 MiB line limit is not sent: it fails
-// with "Request too large for the daemon (over 1 MiB)" and the connection goes on.
+// A request whose line would be longer than maxRequestLineBytes (1 MiB minus the daemon's
+// 64 KiB read) is not sent: it fails with "Request too large for the daemon (over 1 MiB)"
+// and the connection goes on. The size is checked first, before any (re)connect, so an
+// oversized request never waits for the daemon while holding its text.
 //
 // Lives on the io thread: create it, start it and call it from there.
 
@@ -37,6 +39,7 @@
 #include <asio/steady_timer.hpp>
 
 #include "daemon/cli/client_error.h"
+#include "daemon/core/client_connection.h"
 #include "daemon/mcp/line_io.h"
 #include "daemon/mcp/mcp_types.h"
 #include "daemon/runtime/one_shot.h"
@@ -95,9 +98,11 @@ class TinderboxClient : public std::enable_shared_from_this<TinderboxClient> {
   bool isRunning() const { return isRunning_; }
   std::size_t pendingRequestCount() const { return pending_.size(); }
 
-  // The most bytes of one request line, its line feed included: what the daemon takes
-  // without a line end.
-  static constexpr std::size_t maxRequestLineBytes = 1048576;
+  // The most bytes of one request line, its line feed included. The daemon drops a
+  // connection once more than maxPendingBytes wait after one read of readSize bytes, and
+  // that read may carry the start of the next line (another call in flight): a line this
+  // long, plus one read, always fits.
+  static constexpr std::size_t maxRequestLineBytes = ClientConnection::maxPendingBytes - ClientConnection::readSize;
 
  private:
   struct PendingRequest {

@@ -29,15 +29,12 @@ std::array<char, ClientConnection::readSize>& readChunk() {
 
 }  // namespace
 
-ClientConnection::ClientConnection(const asio::any_io_executor& executor, UniqueFd socket, std::string clientId,
-                                   RateLimiter rateLimiter)
-    : socket_(executor), clientId_(std::move(clientId)), rateLimiter_(std::move(rateLimiter)), writeMutex_(executor) {
+ClientConnection::ClientConnection(const asio::any_io_executor& executor, UniqueFd socket, std::string clientId)
+    : socket_(executor), clientId_(std::move(clientId)), writeMutex_(executor) {
   socket_.assign(asio::local::stream_protocol(), socket.get());
   socket.release();
   if (Logger::isEnabled(LogLevel::info)) Logger::info(kComponent, "Client connected", {{"clientId", clientId_}});
 }
-
-void ClientConnection::checkRateLimit() { rateLimiter_.enforceRateLimit(clientId_); }
 
 asio::awaitable<std::string> ClientConnection::receive() {
   for (;;) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// One accepted client socket of the daemon: reads it line by line, writes reply lines, and
-// counts its lines against a rate limiter of its own.
+// One accepted client socket of the daemon: reads it line by line and writes reply lines.
+// (Its lines count against its process's rate limit, which the server keeps.)
 
 #include <cstddef>
 #include <optional>
@@ -13,7 +13,6 @@
 
 #include "daemon/runtime/async_mutex.h"
 #include "daemon/runtime/unique_fd.h"
-#include "daemon/security/rate_limiter.h"
 
 namespace qd {
 
@@ -27,8 +26,7 @@ class ClientConnection {
   static constexpr std::size_t maxPendingBytes = 1048576;
 
   // Takes over `socket`, an accepted non-blocking Unix stream socket. Logs "Client connected".
-  ClientConnection(const asio::any_io_executor& executor, UniqueFd socket, std::string clientId,
-                   RateLimiter rateLimiter);
+  ClientConnection(const asio::any_io_executor& executor, UniqueFd socket, std::string clientId);
   ClientConnection(const ClientConnection&) = delete;
   ClientConnection& operator=(const ClientConnection&) = delete;
 
@@ -48,9 +46,6 @@ class ClientConnection {
   // of the stream or once closed; readFailed with the system's text.
   asio::awaitable<std::string> receive();
 
-  // Counts one line; throws RateLimitExceededError (uncounted) when the limit is reached.
-  void checkRateLimit();
-
   // Closes the socket once, ending a pending read or write, and logs "Client disconnected".
   void close();
 
@@ -60,7 +55,6 @@ class ClientConnection {
 
   asio::local::stream_protocol::socket socket_;
   std::string clientId_;
-  RateLimiter rateLimiter_;
   // Bytes before consumed_ were handed out already; no line feed lies before scanned_.
   std::string receiveBuffer_;
   std::size_t consumed_ = 0;

@@ -44,6 +44,18 @@ bool isOrderlyHangUp(const std::exception_ptr& failure, const ClientConnection& 
   }
 }
 
+// A connection closed for its process's rate limit: the limiter has logged that already, at
+// most once a second per process.
+bool isRateLimitRefusal(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const RateLimitExceededError&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 // Tells a peer refused for the connection limit why, in the one line it will read before
 // the end. Best effort and never waits: the socket is fresh, so its buffer takes the short
 // line whole, and a peer that is already gone changes nothing.
@@ -261,14 +273,13 @@ void UnixSocketServer::handleAcceptedConnection(UniqueFd socket) {
   std::optional<ClientProcessInfo> info = resolveClientProcessInfo(socket.get());
   std::shared_ptr<ClientConnection> connection;
   try {
-    connection = std::make_shared<ClientConnection>(
-        executor_, std::move(socket), clientId,
-        RateLimiter(options_.rateLimitRequests, options_.rateLimitWindowMs, *options_.clock));
+    connection = std::make_shared<ClientConnection>(executor_, std::move(socket), clientId);
   } catch (const std::exception& e) {
     Logger::warn(kComponent, "Accept failed", {{"clientId", clientId}, {"error", e.what()}});
     return;
   }
   connections_[clientId] = connection;
+  rateLimits_.connectionOpened(PeerRateLimits::peerOf(clientId, info));
   if (info) {
     clientProcessInfo_[clientId] = *info;
   } else {
@@ -278,6 +289,12 @@ void UnixSocketServer::handleAcceptedConnection(UniqueFd socket) {
     Logger::info(kComponent, "New client accepted", {{"clientId", clientId}, {"totalClients", connections_.size()}});
   }
   if (messageHandler_) startProcessingIfNeeded(clientId, connection, *messageHandler_);
+}
+
+std::string UnixSocketServer::peerOf(const std::string& clientId) const {
+  const auto it = clientProcessInfo_.find(clientId);
+  if (it == clientProcessInfo_.end()) return PeerRateLimits::peerOf(clientId, std::nullopt);
+  return PeerRateLimits::peerOf(clientId, it->second);
 }
 
 void UnixSocketServer::setMessageHandler(MessageHandler handler) {
@@ -311,11 +328,15 @@ asio::awaitable<void> UnixSocketServer::processClientMessages(std::weak_ptr<Unix
   }
   std::exception_ptr failure;
   try {
+    std::string peer;
+    if (auto server = weak.lock()) peer = server->peerOf(clientId);
     for (;;) {
       if (task->cancelRequested() || connection->isClosed()) break;
-      if (auto server = weak.lock(); !server || server->isShuttingDown_) break;
-
-      connection->checkRateLimit();
+      {
+        auto server = weak.lock();
+        if (!server || server->isShuttingDown_) break;
+        server->rateLimits_.enforce(peer);  // before every line, buffered ones too
+      }
       std::string line = co_await connection->receive();
       if (Logger::isEnabled(LogLevel::debug)) {
         Logger::debug(kComponent, "Received message",
@@ -357,7 +378,11 @@ asio::awaitable<void> UnixSocketServer::processClientMessages(std::weak_ptr<Unix
   }
   // Shutdown and cancellation end loops on purpose and clean up themselves.
   if (!failure || task->cancelRequested() || server->isShuttingDown_) co_return;
-  if (!isOrderlyHangUp(failure, *connection)) {
+  if (isRateLimitRefusal(failure)) {
+    if (Logger::isEnabled(LogLevel::info)) {
+      Logger::info(kComponent, "Client closed for its rate limit", {{"clientId", clientId}});
+    }
+  } else if (!isOrderlyHangUp(failure, *connection)) {
     Logger::warn(kComponent, "Client connection error", {{"clientId", clientId}, {"error", describeException(failure)}});
   } else if (Logger::isEnabled(LogLevel::info)) {
     Logger::info(kComponent, "Client closed the connection", {{"clientId", clientId}});
@@ -399,6 +424,7 @@ asio::awaitable<void> UnixSocketServer::removeConnection(std::string clientId) {
   auto connection = it->second;
   connections_.erase(it);
   connection->close();
+  rateLimits_.connectionClosed(peerOf(clientId));
   clientProcessInfo_.erase(clientId);
   if (disconnectHandler_) {
     auto handler = *disconnectHandler_;  // survives a replacement while it runs

@@ -3,7 +3,9 @@
 // The daemon's listening Unix socket: accepts client processes, gives each connection an
 // id ("client-0", "client-1", ... never reused) and its peer's identity, splits what each
 // sends into lines and hands every line to one installed message handler, writing the
-// handler's answer back as a line before the next line of that connection is read. It
+// handler's answer back as a line before the next line of that connection is read. The
+// rate limit counts the lines of each client process over all its connections (see
+// peer_rate_limits.h), so a client closed for it gains nothing by connecting again. It
 // knows nothing of JSON (the daemon's handler does) but for the one error line a peer over
 // the connection limit reads before it is closed: {"error":"Too many clients (max N)"}.
 //
@@ -27,6 +29,7 @@
 
 #include "daemon/config/configuration.h"
 #include "daemon/core/client_process_info.h"
+#include "daemon/core/peer_rate_limits.h"
 #include "daemon/logging/log_throttle.h"
 #include "daemon/runtime/unique_fd.h"
 #include "daemon/utilities/clock.h"
@@ -38,7 +41,7 @@ class CancellableTask;
 class ClientConnection;
 
 struct SocketServerOptions {
-  // The rate limit of every connection: lines per window.
+  // The rate limit of every client process: lines per window, over all its connections.
   std::int64_t rateLimitRequests = Configuration::defaultRateLimitRequests;
   std::int64_t rateLimitWindowMs = Configuration::rateLimitWindow;
   const Clock* clock = &Clock::system();
@@ -130,6 +133,8 @@ class UnixSocketServer : public std::enable_shared_from_this<UnixSocketServer> {
   void startProcessingIfNeeded(const std::string& clientId, const std::shared_ptr<ClientConnection>& connection,
                                const MessageHandler& handler);
   asio::awaitable<void> removeConnection(std::string clientId);
+  // Whose rate limit the connection counts against (its peer's process).
+  std::string peerOf(const std::string& clientId) const;
   void removeStaleSocketFile();
   void removeOwnSocketFile();
 
@@ -150,6 +155,7 @@ class UnixSocketServer : public std::enable_shared_from_this<UnixSocketServer> {
   std::optional<std::pair<dev_t, ino_t>> boundFile_;
   // A peer can connect and close in a loop while the server is full: one line a second.
   LogThrottle refusalLog_{*options_.clock, std::chrono::seconds(1)};
+  PeerRateLimits rateLimits_{options_.rateLimitRequests, options_.rateLimitWindowMs, *options_.clock};
 };
 
 }  // namespace qd

@@ -30,14 +30,18 @@ RateLimiter::RateLimiter(std::int64_t maxRequests, std::int64_t windowMs, const 
 bool RateLimiter::checkRateLimit(const std::string& clientID) {
   const TimePoint now = clock_.now();
   const TimePoint windowStart = now - window_;
-  auto& times = clients_[clientID].timestamps;
+  ClientWindow& client = clients_.try_emplace(clientID, clock_).first->second;
+  auto& times = client.timestamps;
   // A time equal to the window start still counts.
   while (!times.empty() && times.front() < windowStart) times.pop_front();
   const auto count = static_cast<std::int64_t>(times.size());
   if (count >= maxRequests_) {
-    Logger::warn("Security", "Rate limit exceeded",
-                 {{"clientID", clientID}, {"requests", count}, {"limit", maxRequests_},
-                  {"windowSeconds", wholeWindowSeconds()}});
+    // A client refused in a loop (one that connects again each time) leaves a line a second.
+    if (std::optional<std::int64_t> omitted = client.refusalLog.admit()) {
+      Logger::warn("Security", "Rate limit exceeded",
+                   {{"clientID", clientID}, {"requests", count}, {"limit", maxRequests_},
+                    {"windowSeconds", wholeWindowSeconds()}, {"omitted", *omitted}});
+    }
     return false;
   }
   times.push_back(now);

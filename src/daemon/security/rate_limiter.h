@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "daemon/logging/log_throttle.h"
 #include "daemon/utilities/clock.h"
 #include "daemon/utilities/error.h"
 
@@ -30,9 +31,10 @@ class RateLimitExceededError : public Error {
   std::int64_t windowSeconds_;
 };
 
-// Limits the requests of each client within a sliding window. Every socket connection owns
-// one and checks it before reading each message. In memory only; used on the daemon's
-// thread only. Times come from the steady clock.
+// Limits the requests of each client within a sliding window. The socket server keeps one
+// for its clients, each client a process with all its connections, and checks it before
+// reading each message. In memory only; used on the daemon's thread only. Times come from
+// the steady clock.
 class RateLimiter {
  public:
   static constexpr double cleanupIntervalSeconds = 300.0;
@@ -44,7 +46,8 @@ class RateLimiter {
   RateLimiter(std::int64_t maxRequests, std::int64_t windowMs, const Clock& clock = Clock::system());
 
   // True when the request is accepted and counted. A refused request is not counted and
-  // logs one "Rate limit exceeded" warning.
+  // logs a "Rate limit exceeded" warning, at most one a second per client, each with the
+  // number of refusals it left out since the last ("omitted").
   bool checkRateLimit(const std::string& clientID);
   // Throws RateLimitExceededError on refusal.
   void enforceRateLimit(const std::string& clientID);
@@ -57,7 +60,9 @@ class RateLimiter {
  private:
   using TimePoint = std::chrono::steady_clock::time_point;
   struct ClientWindow {
+    explicit ClientWindow(const Clock& clock) : refusalLog(clock, std::chrono::seconds(1)) {}
     std::deque<TimePoint> timestamps;  // oldest first
+    LogThrottle refusalLog;
   };
 
   std::int64_t wholeWindowSeconds() const { return static_cast<std::int64_t>(windowSeconds_); }

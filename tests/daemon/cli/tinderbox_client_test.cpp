@@ -235,6 +235,10 @@ TEST(TinderboxClient, CallsMadeWhileTheDaemonIsAwayShareOneReconnectThatMayFail)
   daemon.reset();
   std::filesystem::remove(options.socketPath);
   test::runUntil(io, [&] { return !client->isRunning(); });
+  // A request over the bound is refused before any attempt to connect.
+  auto oversized =
+      startAwaitable(io, client->callTool("x", {{"text", std::string(TinderboxClient::maxRequestLineBytes, 'a')}}));
+  EXPECT_EQ(failureOf(io, oversized), "Request too large for the daemon (over 1 MiB)");
   auto alone = startAwaitable(io, client->callTool("x", Json::object()));
   EXPECT_EQ(failureOf(io, alone), "Failed to connect to daemon");
 

@@ -8,7 +8,6 @@
 
 #include "daemon/core/server_error.h"
 #include "support/test_io.h"
-#include "daemon/utilities/clock.h"
 
 namespace qd {
 namespace {
@@ -19,8 +18,7 @@ class ClientConnectionTest : public ::testing::Test {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds), 0);
     peer.reset(fds[1]);
-    connection = std::make_shared<ClientConnection>(io.get_executor(), UniqueFd(fds[0]), "client-7",
-                                                    RateLimiter(2, 60000, clock));
+    connection = std::make_shared<ClientConnection>(io.get_executor(), UniqueFd(fds[0]), "client-7");
   }
 
   ConnectionError::Kind errorOf(asio::awaitable<void> operation) {
@@ -42,7 +40,6 @@ class ClientConnectionTest : public ::testing::Test {
   }
 
   asio::io_context io{1};
-  ManualClock clock;
   UniqueFd peer;
   std::shared_ptr<ClientConnection> connection;
 };
@@ -71,14 +68,6 @@ TEST_F(ClientConnectionTest, CloseEndsAPendingReceive) {
   io.restart();
   io.run_for(std::chrono::seconds(30));
   EXPECT_TRUE(ended);
-}
-
-TEST_F(ClientConnectionTest, RateLimiterCountsThisConnectionsLines) {
-  connection->checkRateLimit();
-  connection->checkRateLimit();
-  EXPECT_THROW(connection->checkRateLimit(), RateLimitExceededError);
-  clock.advance(std::chrono::seconds(61));
-  EXPECT_NO_THROW(connection->checkRateLimit());
 }
 
 }  // namespace

@@ -140,16 +140,43 @@ TEST_F(UnixSocketServerTest, TransportFaultsCloseTheConnectionWithoutReply) {
   }
 }
 
-TEST_F(UnixSocketServerTest, RateLimitIsConsultedBeforeEveryLineAlsoBufferedOnes) {
+// The budget belongs to the client process, and every peer here is this test's process. It
+// is consulted before every line, buffered ones too; a connection made again within the
+// window is closed before its first line; once the window has passed lines are answered
+// again. The refusals leave a warning a second, with the count left out, and no
+// connection errors.
+TEST_F(UnixSocketServerTest, RateLimitIsKeptPerClientProcessAcrossItsConnections) {
   rateLimit = 3;
   startServer();
-  SocketPeer peer(io, socketPath);
-  peer.write("1\n2\n3\n4\n5\n");
-  EXPECT_EQ(peer.readToEnd(), "re:1\nre:2\nre:3\n");
-  runUntil([&] { return !disconnected.empty(); });
+  SocketPeer first(io, socketPath);
+  first.write("1\n2\n3\n4\n5\n");
+  EXPECT_EQ(first.readToEnd(), "re:1\nre:2\nre:3\n");
+  const auto refusedUnread = [&] {
+    SocketPeer again(io, socketPath);
+    again.write("again\n");
+    return again.readLine() == std::nullopt;
+  };
+  ASSERT_TRUE(refusedUnread());
+  ASSERT_TRUE(refusedUnread());
+  clock.advance(std::chrono::seconds(1));
+  ASSERT_TRUE(refusedUnread());
+  runUntil([&] { return disconnected.size() == 4; });
   EXPECT_EQ(handledLines(), (std::vector<std::string>{"1", "2", "3"}));
-  EXPECT_EQ(connectionErrors(),
-            (std::vector<std::string>{"Rate limit exceeded for client client-0: 3 requests in 60s window"}));
+
+  clock.advance(std::chrono::seconds(60));
+  SocketPeer later(io, socketPath);
+  later.write("7\n8\n9\n10\n");
+  EXPECT_EQ(later.readToEnd(), "re:7\nre:8\nre:9\n");
+  runUntil([&] { return disconnected.size() == 5; });
+
+  std::vector<Json> warnings;
+  for (const Json& line : logLines("Rate limit exceeded")) warnings.push_back(line["metadata"]);
+  const std::string self = "process " + std::to_string(::getpid());
+  const auto metadata = [&](int omitted) {
+    return Json{{"clientID", self}, {"requests", 3}, {"limit", 3}, {"windowSeconds", 60}, {"omitted", omitted}};
+  };
+  EXPECT_EQ(warnings, (std::vector<Json>{metadata(0), metadata(2), metadata(0)}));
+  EXPECT_EQ(connectionErrors(), std::vector<std::string>{});
 }
 
 asio::awaitable<std::optional<std::string>> failOnBoom(std::string line) {

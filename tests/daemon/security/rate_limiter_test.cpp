@@ -30,13 +30,34 @@ TEST(RateLimiter, SlidingWindowAdmitsAgainAsOldRequestsLeave) {
   clock.advance(milliseconds(1));
   EXPECT_TRUE(limiter.checkRateLimit("c1"));
   EXPECT_FALSE(limiter.checkRateLimit("c1"));
+}
 
-  const auto lines = capture.lines();
-  ASSERT_EQ(lines.size(), 3u);
-  const Json line = parseJson(lines[0]);
-  EXPECT_EQ(line["component"], "Security");
-  EXPECT_EQ(line["message"], "Rate limit exceeded");
-  EXPECT_EQ(line["metadata"], Json({{"clientID", "c1"}, {"requests", 2}, {"limit", 2}, {"windowSeconds", 1}}));
+// A client refused in a loop leaves one warning a second, counting the refusals it left
+// out since the last; each client has its own second.
+TEST(RateLimiter, RefusalsAreLoggedAtMostOnceASecondPerClientWithTheCountLeftOut) {
+  ManualClock clock;
+  test::StderrCapture capture;
+  RateLimiter limiter(1, 60000, clock);
+  EXPECT_TRUE(limiter.checkRateLimit("c1"));
+  EXPECT_TRUE(limiter.checkRateLimit("c2"));
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(limiter.checkRateLimit("c1"));
+  EXPECT_FALSE(limiter.checkRateLimit("c2"));
+  clock.advance(milliseconds(999));
+  EXPECT_FALSE(limiter.checkRateLimit("c1"));
+  clock.advance(milliseconds(1));
+  EXPECT_FALSE(limiter.checkRateLimit("c1"));
+
+  std::vector<Json> logged;
+  for (const std::string& text : capture.lines()) {
+    const Json line = parseJson(text);
+    EXPECT_EQ(line["component"], "Security");
+    EXPECT_EQ(line["message"], "Rate limit exceeded");
+    logged.push_back(line["metadata"]);
+  }
+  const auto metadata = [](const char* client, int omitted) {
+    return Json{{"clientID", client}, {"requests", 1}, {"limit", 1}, {"windowSeconds", 60}, {"omitted", omitted}};
+  };
+  EXPECT_EQ(logged, (std::vector<Json>{metadata("c1", 0), metadata("c2", 0), metadata("c1", 4)}));
 }
 
 TEST(RateLimiter, EnforceThrowsWithTheConfiguredLimitInItsText) {
