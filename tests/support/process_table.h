@@ -20,6 +20,8 @@
 
 #include <unistd.h>
 
+#include "support/eventually.h"
+
 namespace qd::test {
 
 // The text of a /proc file, or "" when it cannot be read. A process that ends while its file
@@ -89,15 +91,13 @@ inline void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
 
 // Polls until the group is empty, reaping every member that was handed to us.
 inline bool groupEmptiesWithin(pid_t pgid, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const auto members = processesInGroup(pgid);
-    if (members.empty()) break;
-    for (pid_t pid : members) ::waitpid(pid, nullptr, WNOHANG);
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return eventually(
+      [pgid] {
+        const auto members = processesInGroup(pgid);
+        for (pid_t pid : members) ::waitpid(pid, nullptr, WNOHANG);
+        return members.empty();
+      },
+      limit);
 }
 
 // A test program that kills process groups registers this once: it adopts orphaned

@@ -112,7 +112,17 @@ TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
   const std::string serial = read();
   EXPECT_TRUE(serial == "a-start\na-end\nb-start\nb-end\n" || serial == "b-start\nb-end\na-start\na-end\n") << serial;
 
-  auto c = runner("lane-c", "c"), d = runner("lane-d", "d");
+  // Side by side, each run waits for the other to start (ten seconds at the most), however
+  // late a busy machine starts the second.
+  const auto meeting = [&](const std::string& name, const std::string& other) {
+    const std::string started = (dir / (name + ".started")).string(), awaited = (dir / (other + ".started")).string();
+    return std::thread([=] {
+      sh("echo " + name + "-start >> " + log + "; touch " + started + "; i=0; until [ -e " + awaited +
+             " ] || [ $i -ge 1000 ]; do sleep 0.01; i=$((i + 1)); done; echo " + name + "-end >> " + log,
+         60, "lane-" + name);
+    });
+  };
+  auto c = meeting("c", "d"), d = meeting("d", "c");
   c.join();
   d.join();
   const std::string parallel = read();

@@ -20,18 +20,22 @@ class NoteAppFixture : public ::testing::Test {
     for (const char* name : {"osascript", "xdg-open", "lpr", "wl-paste"}) fakes_.add(name);
   }
 
+  // The clipboard wait stays the daemon's own (10 s): a capture that succeeds waits for
+  // several runs of the fake wl-paste, which take longer on a busy machine. A test that
+  // expects the wait to run out gives operations of its own a short one.
   NoteAppSettings settings() {
     NoteAppSettings s;
     s.subprocessTimeout = 15;
     s.exportsDir = exports_.path() / "exports";
-    s.clipboardWait = std::chrono::milliseconds(400);
     s.clipboardPoll = std::chrono::milliseconds(20);
     s.afterNavigation = std::chrono::milliseconds(1);
     return s;
   }
 
-  Json call(const std::string& operation, Json arguments) {
-    std::optional<Json> result = runAwaitable(io_, operations_.perform(operation, std::move(arguments)));
+  // The operation's result, on `operations` when given, else on the fixture's own.
+  Json call(const std::string& operation, Json arguments, NoteAppOperations* operations = nullptr) {
+    NoteAppOperations& on = operations ? *operations : operations_;
+    std::optional<Json> result = runAwaitable(io_, on.perform(operation, std::move(arguments)));
     EXPECT_TRUE(result.has_value()) << operation;
     return result.value_or(Json());
   }
@@ -39,9 +43,9 @@ class NoteAppFixture : public ::testing::Test {
     return call(operation, std::move(arguments))["content"][0]["text"].get<std::string>();
   }
   // The description of the DaemonError the operation fails with, or "" when it succeeds.
-  std::string failure(const std::string& operation, Json arguments) {
+  std::string failure(const std::string& operation, Json arguments, NoteAppOperations* operations = nullptr) {
     try {
-      call(operation, std::move(arguments));
+      call(operation, std::move(arguments), operations);
     } catch (const DaemonError& e) {
       return e.what();
     }

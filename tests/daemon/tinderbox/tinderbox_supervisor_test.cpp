@@ -20,6 +20,7 @@
 #include "daemon/runtime/child_process.h"
 #include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/process_alive.h"
+#include "support/installed_program.h"
 #include "support/process_table.h"
 #include "support/stderr_capture.h"
 #include "support/temp_dir.h"
@@ -218,17 +219,22 @@ TEST(TinderboxSupervisor, OrphanCleanUpSignalsOnlyAProcessThatRunsTheServer) {
     EXPECT_FALSE(unrelated->hasExited());
   }
 
-  // An orphaned server from an earlier run is terminated; the spawn then follows.
+  // An orphaned server from an earlier run is terminated; the spawn then follows. It answers
+  // a ping first, so its SIGTERM handler is set up by then and ends it, however quickly the
+  // clean-up comes.
   SpawnOptions server = spawnOptions(QD_FIXTURE_SERVER);
-  server.stdinMode = StdioMode::pipe;
-  server.stdoutMode = server.stderrMode = StdioMode::null;
+  server.stderrMode = StdioMode::null;
   auto orphan = ChildProcess::spawn(server);
+  UniqueFd orphanIn = orphan->takeStdin(), orphanOut = orphan->takeStdout();
+  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n";
+  ASSERT_EQ(::write(orphanIn.get(), ping.data(), ping.size()), static_cast<ssize_t>(ping.size()));
+  ASSERT_NE(test::readFrom(orphanOut.get(), true), "");
   {
     Harness h;
     h.writePidFile(std::to_string(orphan->pid()));
     auto client = runAwaitable(h.io, h.make().start());
     EXPECT_TRUE(client);
-    EXPECT_EQ(orphan->reap(), (ExitStatus{true, SIGTERM}));
+    EXPECT_EQ(orphan->reap(), (ExitStatus{false, 0}));
     EXPECT_NE(h.supervisor->getTinderboxPID(), orphan->pid());
   }
 }
