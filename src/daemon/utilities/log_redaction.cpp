@@ -1,6 +1,8 @@
 #include "daemon/utilities/log_redaction.h"
 
+#include <algorithm>
 #include <array>
+#include <string>
 #include <vector>
 
 #include "daemon/utilities/unicode_text.h"
@@ -8,38 +10,62 @@
 namespace qd::LogRedaction {
 namespace {
 
-constexpr std::array<std::string_view, 16> kSensitiveKeys = {
-    "authorization", "token",      "access_token", "refresh_token", "api_key",    "apikey",
-    "password",      "secret",     "cookie",       "session",       "bearer",     "passphrase",
-    "private_key",   "credentials", "secret_key",  "access_key"};
+// Each name as its words spell it, joined with nothing between them: "api_key" is "apikey".
+constexpr std::array<std::string_view, 15> kSensitiveNames = {
+    "authorization", "token",    "accesstoken", "refreshtoken", "apikey",      "password",  "secret",   "cookie",
+    "session",       "bearer",   "passphrase",  "privatekey",   "credentials", "secretkey", "accesskey"};
 
 bool isAsciiLowerOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 bool isAsciiUpper(char c) { return c >= 'A' && c <= 'Z'; }
+bool isAsciiLower(char c) { return c >= 'a' && c <= 'z'; }
+bool isSeparator(char c) { return c == '_' || c == '-' || c == ' ' || c == '\t'; }
+
+// The key's words, lower-cased: split at separators, after a lower-case letter or digit that
+// an upper-case letter follows ("dbPassword"), and before the last capital of a run that a
+// lower-case letter follows ("DBPassword" is "DB" and "Password", "OAuthToken" "O Auth Token").
+std::vector<std::string> wordsOf(std::string_view key) {
+  std::string marked;
+  marked.reserve(key.size() + 8);
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const char c = key[i];
+    if (isSeparator(c)) {
+      marked.push_back('_');
+      continue;
+    }
+    if (i > 0 && isAsciiUpper(c)) {
+      const bool afterLower = isAsciiLowerOrDigit(key[i - 1]);
+      const bool endsCapitalRun = isAsciiUpper(key[i - 1]) && i + 1 < key.size() && isAsciiLower(key[i + 1]);
+      if (afterLower || endsCapitalRun) marked.push_back('_');
+    }
+    marked.push_back(c);
+  }
+  const std::string lowered = unicode::lowercased(marked);
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start <= lowered.size()) {
+    const std::size_t end = std::min(lowered.find('_', start), lowered.size());
+    if (end > start) words.emplace_back(lowered.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
 
 }  // namespace
 
 bool isSensitiveKey(std::string_view key) {
-  // "X-Api-Key", "api key", "API_KEY" and "apiKey" are one key to a person; hyphens, blanks
-  // and a camelCase boundary (a lower-case letter or digit, then an upper-case one) read as
-  // underscores. "APIKey" has no such boundary and stays "apikey".
-  std::string split;
-  split.reserve(key.size() + 4);
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    if (i > 0 && isAsciiLowerOrDigit(key[i - 1]) && isAsciiUpper(key[i])) split.push_back('_');
-    split.push_back(key[i]);
-  }
-  std::string normalized = unicode::lowercased(split);
-  for (char& c : normalized) {
-    if (c == '-' || c == ' ') c = '_';
-  }
-  const std::string_view name = normalized;
-  for (std::string_view sensitive : kSensitiveKeys) {
-    if (name == sensitive) return true;
-    // A qualified name: "client_secret", "github_token", "db_password".
-    if (name.size() > sensitive.size() && name.ends_with(sensitive) &&
-        name[name.size() - sensitive.size() - 1] == '_') {
-      return true;
+  // "X-Api-Key", "api key", "API_KEY", "apiKey" and "APIKey" are one key to a person, and so
+  // are "passPhrase" and "passphrase". The key is sensitive when its last word, or its last
+  // few words run together, spell a sensitive name: "db_password", "AWSSecretKey",
+  // "pass_word"; "maxTokens", "TokenCount" and "monkey" are not.
+  const std::vector<std::string> words = wordsOf(key);
+  std::string tail;
+  for (auto word = words.rbegin(); word != words.rend(); ++word) {
+    tail.insert(0, *word);
+    for (std::string_view name : kSensitiveNames) {
+      if (tail == name) return true;
     }
+    // Words only lengthen the tail; past the longest name nothing more can match.
+    if (tail.size() > std::string_view("authorization").size()) break;
   }
   return false;
 }

@@ -12,11 +12,12 @@ namespace LogRedaction {
 
 inline constexpr std::string_view kReplacement = "[REDACTED]";
 
-// A key is sensitive when, lower-cased with "-", " " and a camelCase boundary ("accessToken")
-// read as "_", it is one of the listed names ("password", "token", "api_key", "secret",
-// "private_key", "secret_key", ...) or ends with "_" and one of them ("client_secret",
-// "x-api-key", "aws_secret_access_key"). "max_tokens", "maxTokens" and "session_count" are
-// not.
+// A key is sensitive when its last word, or its last few words run together, spell one of
+// the listed names without their "_" ("password", "token", "apikey", "secret", "privatekey",
+// "secretkey", "passphrase", ...). Words are split at "_", "-" and blanks, after a lower-case
+// letter or digit that an upper-case one follows, and before the last capital of a run that a
+// lower-case letter follows: "client_secret", "X-Api-Key", "DBPassword", "AWSSecretKey" and
+// "passPhrase" are sensitive; "max_tokens", "maxTokens", "TokenCount" and "monkey" are not.
 bool isSensitiveKey(std::string_view key);
 
 // A new value of the same shape; the input is not modified. Works with an explicit stack,

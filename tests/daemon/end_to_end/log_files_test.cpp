@@ -79,11 +79,15 @@ TEST_F(LogFilesEndToEnd, CredentialsUnderAnySpellingOfASensitiveKeyAreRedacted) 
       // camelCase: a lower-case letter or digit before an upper-case one reads as "_".
       "accessToken", "refreshToken",  "clientSecret", "authToken",   "sessionToken", "userPassword", "bearerToken",
       "privateKey",  "apiKey",        "APIKey",       "oauth2Token", "secret_key",  "aws_secret_access_key",
-      "AWS_SECRET_ACCESS_KEY", "awsAccessKey"};
+      "AWS_SECRET_ACCESS_KEY", "awsAccessKey",
+      // A run of capitals ends a word before its last one; words run together spell a name.
+      "DBPassword",  "APIToken",      "AWSSecretKey", "SSHPrivateKey", "OAuthToken", "passPhrase",  "passWord",
+      "pass_word",   "Pass-Phrase"};
   const std::vector<std::string> kept = {"max_tokens", "session_count", "token_count", "tokens",     "secretary",
                                          "passwords",  "keyword",       "tokenizer",   "private",    "key",
                                          "bearer_type", "api",          "credential_id", "monkey",   "keyboard",
-                                         "maxTokens",  "sessionCount",  "secretKeys",  "accessKeyId"};
+                                         "maxTokens",  "sessionCount",  "secretKeys",  "accessKeyId",
+                                         "TokenCount", "APITokens",     "DBPasswordHint"};
   Json arguments = Json::object();
   for (const auto& key : redacted) arguments[key] = "value of " + key;
   for (const auto& key : kept) arguments[key] = "value of " + key;
