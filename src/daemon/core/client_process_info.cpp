@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <charconv>
+#include <sstream>
 
+#include "daemon/utilities/atomic_file.h"
 #include "daemon/utilities/unicode_text.h"
 
 namespace qd {
@@ -24,6 +27,29 @@ std::optional<std::string> executablePathOf(pid_t pid) {
 
 }  // namespace
 
+std::optional<std::uint64_t> processStartTime(pid_t pid) {
+  std::optional<std::string> stat;
+  try {
+    stat = readFileIfPresent("/proc/" + std::to_string(pid) + "/stat");
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  // The command name (field 2) may hold blanks and parentheses; the fields after it start
+  // past the last ')', with the state as field 3.
+  if (!stat) return std::nullopt;
+  const auto close = stat->rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat->substr(close + 1));
+  std::string field;
+  for (int number = 3; number <= 22; ++number) {
+    if (!(fields >> field)) return std::nullopt;
+  }
+  std::uint64_t ticks = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), ticks);
+  if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
+  return ticks;
+}
+
 std::optional<ClientProcessInfo> resolveClientProcessInfo(int clientFd) {
   ucred credentials{};
   socklen_t size = sizeof credentials;
@@ -37,6 +63,7 @@ std::optional<ClientProcessInfo> resolveClientProcessInfo(int clientFd) {
   if (credentials.pid >= 1) {
     info.pid = credentials.pid;
     info.executablePath = executablePathOf(credentials.pid);
+    info.startTime = processStartTime(credentials.pid);
   }
   return info;
 }

@@ -9,8 +9,10 @@ PeerRateLimits::PeerRateLimits(std::int64_t maxRequests, std::int64_t windowMs, 
       lastSweep_(clock.now()) {}
 
 std::string PeerRateLimits::peerOf(const std::string& clientId, const std::optional<ClientProcessInfo>& info) {
-  if (info && info->pid) return "process " + std::to_string(*info->pid);
-  return clientId;
+  if (!info || !info->pid) return clientId;
+  // A pid alone would hand a used-up budget to the next process that gets the same pid.
+  if (info->startTime) return "process " + std::to_string(*info->pid) + " started " + std::to_string(*info->startTime);
+  return "process " + std::to_string(*info->pid);
 }
 
 void PeerRateLimits::connectionOpened(const std::string& peer) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // The socket server's rate limit, kept per client process rather than per connection.
-// Every connection of one process (its pid, from the socket's peer credentials) counts its
-// lines against one budget, so a client that connects again after being closed for the
+// Every connection of one process (its pid, from the socket's peer credentials, and its start
+// time, since pids are reused) counts its lines against one budget, so a client that connects again after being closed for the
 // limit goes on with the budget it has used. A process is remembered until one window has
 // passed after its last connection closed: by then none of its lines counts any more, so
 // forgetting it changes nothing, and many short-lived processes leave nothing behind.
@@ -28,8 +28,9 @@ class PeerRateLimits {
 
   PeerRateLimits(std::int64_t maxRequests, std::int64_t windowMs, const Clock& clock);
 
-  // Whose budget a connection spends: "process <pid>", or the connection's own id when its
-  // peer's pid is unknown.
+  // Whose budget a connection spends: "process <pid> started <ticks>" ("process <pid>" when
+  // the start time could not be read), or the connection's own id when its peer's pid is
+  // unknown.
   static std::string peerOf(const std::string& clientId, const std::optional<ClientProcessInfo>& info);
 
   void connectionOpened(const std::string& peer);

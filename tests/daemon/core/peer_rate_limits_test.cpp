@@ -42,6 +42,33 @@ TEST(PeerRateLimits, AProcessKeepsItsBudgetAcrossItsConnections) {
   EXPECT_TRUE(admits(limits, "process 10"));
 }
 
+// A pid is reused once its process has gone: a new process with the old pid has its own
+// budget, while the process that used it keeps its used one.
+TEST(PeerRateLimits, AProcessIsItsPidAndStartTimeSoARecycledPidStartsAfresh) {
+  test::StderrCapture capture;
+  ManualClock clock;
+  PeerRateLimits limits(1, 60000, clock);
+  const auto process = [](std::int32_t pid, std::uint64_t startTime) {
+    ClientProcessInfo info;
+    info.pid = pid;
+    info.startTime = startTime;
+    return PeerRateLimits::peerOf("client-1", info);
+  };
+  limits.connectionOpened(process(4242, 1000));
+  EXPECT_TRUE(admits(limits, process(4242, 1000)));
+  EXPECT_FALSE(admits(limits, process(4242, 1000)));
+  limits.connectionClosed(process(4242, 1000));
+
+  limits.connectionOpened(process(4242, 9000));
+  EXPECT_TRUE(admits(limits, process(4242, 9000)));
+  limits.connectionOpened(process(4242, 1000));
+  EXPECT_FALSE(admits(limits, process(4242, 1000)));
+
+  // Without a pid the connection counts on its own.
+  EXPECT_EQ(PeerRateLimits::peerOf("client-7", ClientProcessInfo{}), "client-7");
+  EXPECT_EQ(PeerRateLimits::peerOf("client-7", std::nullopt), "client-7");
+}
+
 // Many short-lived processes leave nothing behind: a process is forgotten once it has no
 // connection and a window has passed since its last one closed; one still connected is
 // kept however long ago its lines were.

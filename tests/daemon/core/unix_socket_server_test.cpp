@@ -88,6 +88,9 @@ TEST_F(UnixSocketServerTest, HandlerSeesThePeersIdentity) {
   char self[4096] = {};
   ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
   EXPECT_EQ(info.executablePath, std::string(self));
+  ASSERT_TRUE(info.startTime);
+  EXPECT_EQ(info.startTime, processStartTime(::getpid()));
+  EXPECT_GT(*info.startTime, 0u);
 }
 
 TEST_F(UnixSocketServerTest, PendingBytesUpToOneMebibyteAreAcceptedAndOneMoreClosesWithoutReply) {
@@ -171,7 +174,8 @@ TEST_F(UnixSocketServerTest, RateLimitIsKeptPerClientProcessAcrossItsConnections
 
   std::vector<Json> warnings;
   for (const Json& line : logLines("Rate limit exceeded")) warnings.push_back(line["metadata"]);
-  const std::string self = "process " + std::to_string(::getpid());
+  const std::string self = "process " + std::to_string(::getpid()) + " started " +
+                           std::to_string(processStartTime(::getpid()).value());
   const auto metadata = [&](int omitted) {
     return Json{{"clientID", self}, {"requests", 3}, {"limit", 3}, {"windowSeconds", 60}, {"omitted", omitted}};
   };
