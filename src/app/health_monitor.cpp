@@ -174,6 +174,7 @@ void HealthMonitor::showError(const std::string& title, const std::string& messa
 // --- service control --------------------------------------------------------------------
 
 void HealthMonitor::startDaemon(StartOutcome outcome) {
+  const std::int64_t requestedAtMs = millisecondsSince1970(*options_.clock);
   postStartupFlags(true, false);
   if (!installer_.ensureLaunchdPlistIsCurrent()) {
     postStartupFlags(false, true, std::move(outcome));
@@ -203,13 +204,13 @@ void HealthMonitor::startDaemon(StartOutcome outcome) {
   (void)openDaemonOutputFile(configuration.daemonErrorLogPath());
 
   if (services_.isServiceLoaded() && services_.run(ServiceVerb::restart, true).run.succeeded()) {
-    waitForDaemonStartupOrShowError(std::move(outcome));
+    waitForDaemonStartupOrShowError(requestedAtMs, std::move(outcome));
     return;
   }
   (void)services_.run(ServiceVerb::stop, true);
   if (services_.run(ServiceVerb::reload, true).run.succeeded()) {
     if (runReporting(ServiceVerb::start, "Failed to Start Service")) {
-      waitForDaemonStartupOrShowError(std::move(outcome));
+      waitForDaemonStartupOrShowError(requestedAtMs, std::move(outcome));
     } else {
       postStartupFlags(false, true, std::move(outcome));
     }
@@ -225,13 +226,14 @@ void HealthMonitor::stopDaemon() {
 }
 
 void HealthMonitor::restartDaemon() {
+  const std::int64_t requestedAtMs = millisecondsSince1970(*options_.clock);
   postStartupFlags(true, false);
   if (!services_.isServiceLoaded()) {
     startDaemon();
     return;
   }
   if (runReporting(ServiceVerb::restart, "Failed to Restart Service")) {
-    waitForDaemonStartupOrShowError({});
+    waitForDaemonStartupOrShowError(requestedAtMs, {});
   } else {
     postStartupFlags(false, true);
   }
@@ -256,18 +258,29 @@ bool HealthMonitor::runReporting(ServiceVerb verb, const std::string& failureTit
   return false;
 }
 
-void HealthMonitor::waitForDaemonStartupOrShowError(StartOutcome outcome) {
-  later(startupWaitInterval, [this, outcome = std::move(outcome)] { poll(1, outcome); });
+void HealthMonitor::waitForDaemonStartupOrShowError(std::int64_t requestedAtMs, StartOutcome outcome) {
+  later(startupWaitInterval,
+        [this, requestedAtMs, outcome = std::move(outcome)] { poll(1, requestedAtMs, outcome); });
 }
 
-void HealthMonitor::poll(int attempt, StartOutcome outcome) {
+bool HealthMonitor::daemonStartedSince(std::int64_t requestedAtMs) const {
+  // A daemon that was running before the start (one started by hand, whose presence makes
+  // the service's own daemon exit) says nothing of the start: only a live daemon whose
+  // record dates its start after the request counts. The uptime is whole seconds rounded
+  // down, so the start it gives is never earlier than the real one.
+  return daemonAlive_ && healthData_ && healthData_->lastUpdate - healthData_->uptime * 1000 >= requestedAtMs;
+}
+
+void HealthMonitor::poll(int attempt, std::int64_t requestedAtMs, StartOutcome outcome) {
   checkHealth();  // publishes later: this poll sees an earlier check's answer
-  if (daemonAlive_ || services_.isDaemonServiceRunning()) {
+  if (daemonStartedSince(requestedAtMs) || services_.isDaemonServiceRunning()) {
     postStartupFlags(false, false, std::move(outcome));
     return;
   }
   if (attempt < startupWaitChecks) {
-    later(startupWaitInterval, [this, attempt, outcome = std::move(outcome)] { poll(attempt + 1, outcome); });
+    later(startupWaitInterval, [this, attempt, requestedAtMs, outcome = std::move(outcome)] {
+      poll(attempt + 1, requestedAtMs, outcome);
+    });
     return;
   }
   const Configuration& configuration = context_.configuration();

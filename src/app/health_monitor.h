@@ -87,8 +87,8 @@ class HealthMonitor : public QObject {
   void checkHealth();
 
   // What a start came to, told once on the GUI thread after the startup flags: true when
-  // the daemon came up (or its service runs), false when the start failed and its alert
-  // was shown.
+  // a daemon started since the request came up (or its service runs), false when the start
+  // failed and its alert was shown. A daemon that was already running does not count.
   using StartOutcome = std::function<void(bool started)>;
 
   // Service control (GUI thread).
@@ -122,8 +122,10 @@ class HealthMonitor : public QObject {
   void postToGui(std::function<void()> block);
   void later(std::chrono::milliseconds delay, std::function<void()> block);
   bool runReporting(ServiceVerb verb, const std::string& failureTitle);
-  void waitForDaemonStartupOrShowError(StartOutcome outcome);
-  void poll(int attempt, StartOutcome outcome);
+  // The start was asked for at `requestedAtMs` (milliseconds since 1970).
+  void waitForDaemonStartupOrShowError(std::int64_t requestedAtMs, StartOutcome outcome);
+  void poll(int attempt, std::int64_t requestedAtMs, StartOutcome outcome);
+  bool daemonStartedSince(std::int64_t requestedAtMs) const;
   void workerLoop();
 
   template <typename T>

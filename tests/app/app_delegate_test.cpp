@@ -52,8 +52,9 @@ class AppDelegateTest : public ::testing::Test {
   void SetUp() override { test::qtApplication(); }
 
   // `comesUp`: whether the daemon's service runs once started.
+  // `handStarted`: a daemon started by hand runs throughout, up for an hour.
   std::unique_ptr<AppDelegate> makeDelegate(AppContext context, bool answerInstall, bool systemd = true,
-                                            bool comesUp = true) {
+                                            bool comesUp = true, bool handStarted = false) {
     AppDelegate::Hooks hooks;
     hooks.askToInstall = [this, answerInstall] {
       log_.push_back("first-run");
@@ -64,7 +65,16 @@ class AppDelegateTest : public ::testing::Test {
     hooks.makeServiceManager = [this, systemd, comesUp](const AppContext&) {
       return std::make_unique<RecordingServices>(log_, systemd, comesUp);
     };
-    hooks.monitorOptions.fetchHealth = []() -> Json { throw DaemonAdminAPIError::timedOut(); };
+    hooks.monitorOptions.fetchHealth = [handStarted]() -> Json {
+      if (!handStarted) throw DaemonAdminAPIError::timedOut();
+      AppHealthData running;
+      running.daemonPid = ::getpid();
+      running.lastUpdate = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+      running.uptime = 3600;
+      return running.toJson();
+    };
     hooks.monitorOptions.schedule = [](std::chrono::milliseconds, std::function<void()> block) {
       QTimer::singleShot(0, QCoreApplication::instance(), std::move(block));
     };
@@ -108,28 +118,33 @@ TEST_F(AppDelegateTest, WithoutAServiceTheFirstRunQuestionComesThenTheConflictPa
 
 // After "Install" the closing alert says the daemon is active, so it comes only once the
 // start has held, and says how the daemon was started; a start that fails (the daemon
-// exits at once, e.g. on a tool-settings.json it cannot read) shows its own alert alone.
+// exits at once, e.g. on a tool-settings.json it cannot read, or on a daemon the user
+// started by hand that is still running) shows its own alert alone.
 TEST_F(AppDelegateTest, TheFirstRunsClosingAlertFollowsTheStartAndOnlyWhenItHeld) {
   const std::string logged = "Error: Cannot use the tool settings file tool-settings.json: Permission denied.";
-  test::writeText(tree_.context(nullptr).configuration().daemonErrorLogPath(), logged + "\n");
+  const std::string alreadyRunning = "Error: Daemon already running with PID " + std::to_string(::getpid()) + ".";
   const struct {
     bool systemd;
     bool comesUp;
+    bool handStarted;
     std::string title;
     std::string text;  // the alert's text, or a part of it
   } cases[] = {
-      {true, true, "Installation Complete",
+      {true, true, false, "Installation Complete",
        "The Quarvel Dorarov service has been installed and started.\nQuarvel Dorarov is now active."},
-      {false, true, "Installation Complete",
+      {false, true, false, "Installation Complete",
        "The Quarvel Dorarov service has been installed. No service manager is running, so Quarvel Dorarov started "
        "the daemon itself; it runs while Quarvel Dorarov runs.\nQuarvel Dorarov is now active."},
-      {true, false, "Service Did Not Stay Running", logged},
+      {true, false, false, "Service Did Not Stay Running", logged},
+      {true, false, true, "Service Did Not Stay Running", alreadyRunning},
   };
   for (const auto& c : cases) {
     std::filesystem::remove(tree_.context(nullptr).installedUnitPath());
     log_.clear();
     alerts_.texts.clear();
-    auto delegate = makeDelegate(tree_.context(&alerts_), true, c.systemd, c.comesUp);
+    test::writeText(tree_.context(nullptr).configuration().daemonErrorLogPath(),
+                    (c.handStarted ? alreadyRunning : logged) + "\n");
+    auto delegate = makeDelegate(tree_.context(&alerts_), true, c.systemd, c.comesUp, c.handStarted);
     delegate->applicationDidFinishLaunching();
     ASSERT_TRUE(test::processEventsUntil(
         [&] { return std::find(log_.begin(), log_.end(), "alert " + c.title) != log_.end(); }))
