@@ -23,7 +23,9 @@ constexpr const char* kComponent = "App";
 
 asio::awaitable<CallToolResult> forwardCall(std::shared_ptr<TinderboxClient> client, std::string daemonName,
                                             CallToolParams params) {
-  Json arguments = params.arguments && params.arguments->is_object() ? *params.arguments : Json::object();
+  // Moved, not copied: a call that waits for the daemon holds only the line it sends.
+  Json arguments = params.arguments && params.arguments->is_object() ? std::move(*params.arguments) : Json::object();
+  params.arguments.reset();
   co_return co_await client->callToolTyped(std::move(daemonName), std::move(arguments));
 }
 

@@ -68,13 +68,13 @@ asio::awaitable<void> MCPServer::start() {
   auto executor = executor_;
   MessageHandler onMessage = [weak, executor](std::string line) {
     if (auto self = weak.lock()) {
-      self->messageArrived();
+      self->messageArrived(line.size());
       startTask(executor, handleMessage(std::move(self), std::move(line)), component, "handle message");
     }
   };
   OversizedLineHandler onOversized = [weak, executor](OversizedLine line) {
     if (auto self = weak.lock()) {
-      self->messageArrived();
+      self->messageArrived(line.head.size() + line.tail.size());
       startTask(executor, refuseOversizedLine(std::move(self), std::move(line)), component, "refuse message");
     }
   };
@@ -100,20 +100,24 @@ asio::awaitable<void> MCPServer::notifyToolsChanged() {
   co_await sendNotification(std::move(method), std::nullopt);
 }
 
-void MCPServer::messageArrived() {
+void MCPServer::messageArrived(std::size_t bytes) {
   ++messagesInFlight_;
-  if (!readingPaused_ && messagesInFlight_ >= kMaxMessagesInFlight) {
-    readingPaused_ = true;
-    Logger::warn(component, "Too many messages in flight; pausing input",
-                 {{"inFlight", static_cast<std::int64_t>(messagesInFlight_)}});
-    transport_->pauseReading();
-  }
+  bytesInFlight_ += bytes;
+  if (readingPaused_) return;
+  const bool tooMany = messagesInFlight_ >= kMaxMessagesInFlight;
+  if (!tooMany && bytesInFlight_ < kMaxBytesInFlight) return;
+  readingPaused_ = true;
+  Logger::warn(component, tooMany ? "Too many messages in flight; pausing input" : "Too much text in flight; pausing input",
+               {{"inFlight", static_cast<std::int64_t>(messagesInFlight_)},
+                {"bytes", static_cast<std::int64_t>(bytesInFlight_)}});
+  transport_->pauseReading();
 }
 
-void MCPServer::messageFinished() {
+void MCPServer::messageFinished(std::size_t bytes) {
   --messagesInFlight_;
-  // Half the bound as the point to resume, so reading does not flip on every reply.
-  if (readingPaused_ && messagesInFlight_ <= kMaxMessagesInFlight / 2) {
+  bytesInFlight_ -= bytes;
+  // Half the bounds as the point to resume, so reading does not flip on every reply.
+  if (readingPaused_ && messagesInFlight_ <= kMaxMessagesInFlight / 2 && bytesInFlight_ <= kMaxBytesInFlight / 2) {
     readingPaused_ = false;
     transport_->resumeReading();
   }
@@ -128,12 +132,13 @@ asio::awaitable<void> MCPServer::drain() {
 }
 
 asio::awaitable<void> MCPServer::handleMessage(std::shared_ptr<MCPServer> self, std::string line) {
+  const std::size_t bytes = line.size();
   try {
     co_await self->processLine(std::move(line));
   } catch (...) {
     Logger::error(component, "Failed to handle message", {{"error", describeException(std::current_exception())}});
   }
-  self->messageFinished();
+  self->messageFinished(bytes);
 }
 
 namespace {
@@ -148,6 +153,7 @@ std::string sizeText(std::size_t bytes) {
 }  // namespace
 
 asio::awaitable<void> MCPServer::refuseOversizedLine(std::shared_ptr<MCPServer> self, OversizedLine line) {
+  const std::size_t bytes = line.head.size() + line.tail.size();
   try {
     std::optional<RequestID> id = requestIdFromLineStart(line.head);
     bool answer = true;
@@ -168,7 +174,7 @@ asio::awaitable<void> MCPServer::refuseOversizedLine(std::shared_ptr<MCPServer> 
   } catch (...) {
     Logger::error(component, "Failed to handle message", {{"error", describeException(std::current_exception())}});
   }
-  self->messageFinished();
+  self->messageFinished(bytes);
 }
 
 namespace {
@@ -194,6 +200,8 @@ asio::awaitable<void> MCPServer::processLine(std::string line) {
   } catch (...) {
     parseFailure = parseFailureText(std::current_exception());
   }
+  // Parsed, the text is let go: a call that waits for long must not hold it meanwhile.
+  std::string().swap(line);
   if (parseFailure) {
     JSONRPCError error = JSONRPCError::parseError("Failed to parse message: " + *parseFailure);
     co_await sendError(std::nullopt, std::move(error));
@@ -212,6 +220,7 @@ asio::awaitable<void> MCPServer::processLine(std::string line) {
     co_await sendError(std::move(id), std::move(error));
     co_return;
   }
+  raw = Json();  // the message holds what it needs of it
   if (auto* request = std::get_if<JSONRPCRequest>(&message.value)) {
     co_await handleRequest(std::move(*request));
   } else if (auto* notification = std::get_if<JSONRPCNotification>(&message.value)) {
@@ -278,8 +287,10 @@ asio::awaitable<void> MCPServer::handleCallTool(JSONRPCRequest request) {
   }
   CallToolParams params{name, std::nullopt};
   if (auto it = request.params->find("arguments"); it != request.params->end() && it->is_object()) {
-    params.arguments = *it;
+    params.arguments = std::move(*it);
   }
+  // The handler gets the arguments; only the id is needed here any more.
+  request.params.reset();
 
   // Our own copy: the table may change while the handler runs.
   ToolHandler handler = tool->second.handler;

@@ -14,9 +14,12 @@
 // its id when the line's start shows it. When the id stands at the line's end instead,
 // the refusal is repeated with it once the line has ended, so the sender can match it.
 //
-// Back-pressure: while kMaxMessagesInFlight lines are being handled (running calls and
-// replies not yet written, say because the peer does not read), the server asks the
-// transport to stop reading, and lets it read again once half of them are done.
+// Back-pressure: while kMaxMessagesInFlight lines, or lines of kMaxBytesInFlight bytes in
+// all, are being handled (running calls and replies not yet written, say because the peer
+// does not read, or calls that wait for a peer of their own), the server asks the transport
+// to stop reading, and lets it read again once both have fallen to half. Nothing is refused
+// for it: later lines wait in the transport's input. A line's text and its parsed forms are
+// let go before its handler is awaited, so a call that waits holds what its handler keeps.
 
 #include <functional>
 #include <map>
@@ -65,8 +68,11 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
 
   bool isRunning() const { return isRunning_; }
   std::size_t messagesInFlight() const { return messagesInFlight_; }
+  // The bytes of the lines being handled.
+  std::size_t bytesInFlight() const { return bytesInFlight_; }
 
   static constexpr std::size_t kMaxMessagesInFlight = 256;
+  static constexpr std::size_t kMaxBytesInFlight = std::size_t{64} << 20;
 
  private:
   struct RegisteredTool {
@@ -80,8 +86,8 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
   static asio::awaitable<void> handleMessage(std::shared_ptr<MCPServer> self, std::string line);
   static asio::awaitable<void> refuseOversizedLine(std::shared_ptr<MCPServer> self, OversizedLine line);
   asio::awaitable<void> processLine(std::string line);
-  void messageArrived();
-  void messageFinished();
+  void messageArrived(std::size_t bytes);
+  void messageFinished(std::size_t bytes);
   asio::awaitable<void> handleRequest(JSONRPCRequest request);
   asio::awaitable<void> handleCallTool(JSONRPCRequest request);
   void handleNotification(const JSONRPCNotification& notification);
@@ -95,6 +101,7 @@ class MCPServer : public std::enable_shared_from_this<MCPServer> {
   bool isRunning_ = false;
   ServerCapabilities capabilities_;
   std::size_t messagesInFlight_ = 0;
+  std::size_t bytesInFlight_ = 0;
   bool readingPaused_ = false;
   asio::steady_timer idle_;  // never expires; cancelled whenever the last line is done
 };

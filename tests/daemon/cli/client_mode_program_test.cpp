@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,7 +11,10 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "daemon/cli/tinderbox_client.h"
@@ -56,10 +60,32 @@ class BridgeProcess {
     return line ? parseJson(*line) : Json();
   }
   void closeInput() { input_.reset(); }
+  void kill() { ::kill(pid(), SIGKILL); }
+
+  // Reads the bridge's standard error until it holds `text`; false when it does not within
+  // a generous time. What was read stays for finish().
+  bool waitForError(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (errorsRead_.find(text) == std::string::npos) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd ready{errors_.get(), POLLIN, 0};
+      const int rc = ::poll(&ready, 1, static_cast<int>(left.count()));
+      if (rc < 0 && errno == EINTR) continue;
+      if (rc <= 0) return false;
+      char chunk[4096];
+      const ssize_t n = ::read(errors_.get(), chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      errorsRead_.append(chunk, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
 
   // Its exit status and what it wrote to standard error, once it has ended.
   std::pair<ExitStatus, std::string> finish() {
-    std::string errors;
+    std::string errors = std::exchange(errorsRead_, {});
     char chunk[4096];
     for (ssize_t n; (n = ::read(errors_.get(), chunk, sizeof chunk)) != 0;) {
       if (n < 0 && errno == EINTR) continue;
@@ -73,6 +99,7 @@ class BridgeProcess {
   std::unique_ptr<ChildProcess> child_;
   UniqueFd input_, output_, errors_;
   std::string buffered_;
+  std::string errorsRead_;
 };
 
 std::string ping(int id) { return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"ping"})" "\n"; }
@@ -232,6 +259,61 @@ TEST_F(ClientModeProgram, RequestsUpToTheBoundAreAnsweredAmongOthersAndLongerOne
   // not by the 128 MiB written.
   const long addedKiB = test::memoryKiB(bridge.pid(), "VmHWM") - peakBeforeKiB;
   EXPECT_LT(addedKiB, 64 * 1024) << "added to the peak, KiB";
+  bridge.closeInput();
+  EXPECT_EQ(bridge.finish().first, (ExitStatus{false, 0}));
+}
+
+// Calls that come while the daemon is away wait for it. The bridge stops reading its input
+// once the calls it holds come to 64 MiB of text, far short of its 256 messages, and reads
+// on as they are answered: every call is answered once the daemon is back.
+TEST_F(ClientModeProgram, CallsWaitingForTheDaemonPauseTheInputAtTheByteBoundAndAllAreAnsweredOnceItIsBack) {
+  daemon_.startAndWait();
+  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+  const std::string noQuarantine = "quarantine_size_mb=0";
+  BridgeProcess bridge(daemon_, {{"ASAN_OPTIONS", sanitizerOptions ? std::string(sanitizerOptions) + ":" + noQuarantine
+                                                                   : noQuarantine},
+                                 {"TINDERBOX_CONNECTION_TIMEOUT", "300000"}});
+  bridge.write(ping(1));
+  ASSERT_EQ(bridge.read()["id"], 1);
+  daemon_.signal(SIGTERM);
+  ASSERT_EQ(daemon_.waitForExit(), 0);
+  // The bridge has seen its connection end, so every call below waits for the reconnect.
+  ASSERT_TRUE(bridge.waitForError("Receive error"));
+  const long peakBeforeKiB = test::memoryKiB(bridge.pid(), "VmHWM");
+
+  // 72 calls of 0.94 MB each; the writes block while the bridge does not read.
+  constexpr int calls = 72;
+  const std::size_t lineBytes = TinderboxClient::maxRequestLineBytes - 1000;
+  std::thread writer([&] {
+    for (int id = 2; id < 2 + calls; ++id) bridge.write(healthCheckOfLine(id, lineBytes));
+  });
+  // A failed assertion leaves the writer blocked on a bridge that does not read.
+  struct JoinWriter {
+    std::thread& writer;
+    BridgeProcess& bridge;
+    ~JoinWriter() {
+      if (!writer.joinable()) return;
+      if (::testing::Test::HasFailure()) bridge.kill();
+      writer.join();
+    }
+  } joinWriter{writer, bridge};
+  EXPECT_TRUE(bridge.waitForError("Too much text in flight; pausing input"));
+  // What the waiting calls hold is their lines to the daemon, up to the bound.
+  const long addedKiB = test::memoryKiB(bridge.pid(), "VmHWM") - peakBeforeKiB;
+  EXPECT_LT(addedKiB, 160 * 1024) << "added to the peak, KiB";
+
+  daemon_.startAndWait();
+  std::set<int> answered;
+  for (int i = 0; i < calls; ++i) {
+    const Json reply = bridge.read();
+    ASSERT_TRUE(reply.contains("result")) << reply;
+    EXPECT_FALSE(reply["result"].value("isError", false)) << reply["id"] << ": " << reply["result"];
+    answered.insert(reply["id"].get<int>());
+  }
+  writer.join();
+  EXPECT_EQ(answered.size(), static_cast<std::size_t>(calls));
+  EXPECT_EQ(*answered.begin(), 2);
+  EXPECT_EQ(*answered.rbegin(), 1 + calls);
   bridge.closeInput();
   EXPECT_EQ(bridge.finish().first, (ExitStatus{false, 0}));
 }

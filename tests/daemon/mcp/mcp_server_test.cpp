@@ -179,27 +179,44 @@ TEST(MCPServer, ALineTheTransportDropsForItsLengthIsRefusedToItsSenderAndTheSess
   EXPECT_EQ(replies[0]["id"], 10);
 }
 
+// The reading stops at 256 lines in flight, or at 64 MiB of lines in flight, whichever
+// comes first, and goes on once they are answered.
 TEST(MCPServer, StopsReadingWhileTooManyRepliesWaitAndResumesAsTheyDrain) {
-  ServerFixture f;
-  f.transport->holdSends(f.io.get_executor());  // the peer does not read our output
-  const std::size_t total = MCPServer::kMaxMessagesInFlight + 50;
-  for (std::size_t i = 0; i < total; ++i) {
-    f.transport->deliver(R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"ping"})");
-    // The reading stops at the bound: a real transport delivers no further line then.
-    EXPECT_EQ(f.transport->readingPaused, i + 1 >= MCPServer::kMaxMessagesInFlight) << i;
-  }
-  f.io.restart();
-  f.io.poll();
-  EXPECT_TRUE(f.transport->readingPaused);
-  EXPECT_EQ(f.server->messagesInFlight(), total);
+  const std::size_t mebibyte = std::size_t{1} << 20;
+  const struct {
+    const char* name;
+    std::size_t length;    // of each line; 0 for a ping (a line of another length is no JSON
+                           // and is answered with a parse error, which is quick to tell)
+    std::size_t pausesAt;  // the line after which reading stops
+  } cases[] = {
+      {"small lines", 0, MCPServer::kMaxMessagesInFlight},
+      {"lines of 1 MiB", mebibyte, MCPServer::kMaxBytesInFlight / mebibyte},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ServerFixture f;
+    f.transport->holdSends(f.io.get_executor());  // the peer does not read our output
+    const std::size_t total = c.pausesAt + 50;
+    for (std::size_t i = 0; i < total; ++i) {
+      f.transport->deliver(c.length ? std::string(c.length, 'x')
+                                    : R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"ping"})");
+      // The reading stops at the bound: a real transport delivers no further line then.
+      EXPECT_EQ(f.transport->readingPaused, i + 1 >= c.pausesAt) << i;
+    }
+    f.io.restart();
+    f.io.poll();
+    EXPECT_TRUE(f.transport->readingPaused);
+    EXPECT_EQ(f.server->messagesInFlight(), total);
 
-  f.transport->releaseSends();
-  f.io.restart();
-  f.io.run();
-  EXPECT_FALSE(f.transport->readingPaused);
-  EXPECT_EQ(f.server->messagesInFlight(), 0u);
-  EXPECT_EQ(f.transport->sent.size(), total);
-  test::runAwaitable(f.io, f.server->drain());  // nothing in flight: returns at once
+    f.transport->releaseSends();
+    f.io.restart();
+    f.io.run();
+    EXPECT_FALSE(f.transport->readingPaused);
+    EXPECT_EQ(f.server->messagesInFlight(), 0u);
+    EXPECT_EQ(f.server->bytesInFlight(), 0u);
+    EXPECT_EQ(f.transport->sent.size(), total);
+    test::runAwaitable(f.io, f.server->drain());  // nothing in flight: returns at once
+  }
 }
 
 TEST(MCPServer, InitializeAndToolsListReflectTheTableAtThatMoment) {
