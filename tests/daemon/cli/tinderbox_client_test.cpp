@@ -266,7 +266,7 @@ TEST(TinderboxClient, CallsMadeWhileTheDaemonIsAwayShareOneReconnectThatMayFail)
   EXPECT_EQ(failureOf(io, startAwaitable(io, client->callTool("z", Json::object()))), "Not connected to daemon");
 }
 
-TEST(TinderboxClient, ARequestLineOverTheDaemonsLimitIsRefusedUnsentAndTheConnectionGoesOn) {
+TEST(TinderboxClient, ARequestLineOverTheBridgesBoundIsRefusedUnsentAndTheConnectionGoesOn) {
   ClientFixture f;
   f.connect();
   // call_tool "x" with one string argument, padded so its line (with the line feed) is
@@ -276,21 +276,22 @@ TEST(TinderboxClient, ARequestLineOverTheDaemonsLimitIsRefusedUnsentAndTheConnec
                      {"params", {{"name", "x"}, {"arguments", {{"text", ""}}}}}};
     return Json{{"text", std::string(lineBytes - dumpJson(empty).size() - 1, 'a')}};
   };
-  const std::size_t limit = TinderboxClient::maxRequestLineBytes;
+  // The bound: 1 MiB less one 64 KiB read of the daemon.
+  const std::size_t bound = TinderboxClient::maxRequestLineBytes;
 
-  auto over = f.call("x", paddedArguments(limit + 1, 0));
+  auto over = f.call("x", paddedArguments(bound + 1, 0));
   EXPECT_EQ(failureOf(f.io, over), "Request too large for the daemon (over 1 MiB)");
   auto huge = f.call("x", {{"text", std::string(5 << 20, 'a')}});
   EXPECT_EQ(failureOf(f.io, huge), "Request too large for the daemon (over 1 MiB)");
 
   // Nothing of them was written: the next line the daemon reads is the next request, at
-  // the limit exactly.
-  auto atLimit = f.call("x", paddedArguments(limit, 2));
+  // the bound exactly.
+  auto atBound = f.call("x", paddedArguments(bound, 2));
   const Json request = f.daemon.readRequest();
   EXPECT_EQ(request["_requestId"], 2);
-  EXPECT_EQ(dumpJson(request).size() + 1, limit);
+  EXPECT_EQ(dumpJson(request).size() + 1, bound);
   f.daemon.reply(request, {{"ok", true}});
-  EXPECT_EQ(finishAwaitable(f.io, atLimit), (Json{{"ok", true}}));
+  EXPECT_EQ(finishAwaitable(f.io, atBound), (Json{{"ok", true}}));
   EXPECT_TRUE(f.client->isRunning());
 }
 
