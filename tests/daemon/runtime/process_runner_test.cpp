@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -74,18 +75,30 @@ pid_t readGroup(const std::string& groupFile) {
 }
 
 TEST(ProcessRunner, ATimeOutKillsTheGroupAndFreesTheLane) {
-  // The child ignores SIGTERM; its grandchild holds the output pipe open.
+  // run() starts a child's time-out as it starts the child, so a script cannot be waited for
+  // before it: what it must do first (ignore SIGTERM, start the member that holds the output
+  // pipe) gets seconds, and the script writes its group only once that is done. A group file
+  // that is not there fails the test rather than leave it nothing to look at.
   const test::TempDir dir("runner");
   const std::string groupFile = (dir / "group").string();
-  const auto e = shError("trap '' TERM; echo $$ > " + groupFile + "; sleep 1000 & sleep 1000", 0.3);
-  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(groupFile), 60s));
+  // The child ignores SIGTERM; its grandchild holds the output pipe open.
+  auto e = shError("trap '' TERM; sleep 1000 & echo $$ > " + groupFile + "; sleep 1000", 2.5);
   EXPECT_EQ(e.code(), 2);
-  EXPECT_EQ(e.message(), "Script failed: timed out after 0s");
+  EXPECT_EQ(e.message(), "Script failed: timed out after 2s");
   EXPECT_NE(e.description().find("timed out"), std::string::npos);
-  // The child obeys SIGTERM at once, a member of its group does not.
-  shError("echo $$ > " + groupFile + "; (trap '' TERM; exec sleep 1000) & exec sleep 1000", 0.3);
-  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(groupFile), 10s));
-  EXPECT_EQ(shError("exec sleep 1000", 2.5).message(), "Script failed: timed out after 2s");
+  pid_t group = readGroup(groupFile);
+  ASSERT_GT(group, 0) << "the script was stopped before it was ready";
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+  // The child obeys SIGTERM at once, a member of its group does not (and writes the group,
+  // its parent's $$, once it ignores SIGTERM).
+  std::filesystem::remove(groupFile);
+  e = shError("(trap '' TERM; echo $$ > " + groupFile + "; exec sleep 1000) & exec sleep 1000", 1.5);
+  EXPECT_EQ(e.message(), "Script failed: timed out after 1s");
+  group = readGroup(groupFile);
+  ASSERT_GT(group, 0) << "the script was stopped before it was ready";
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+  // A time-out under a second; the script needs nothing done before it.
+  EXPECT_EQ(shError("exec sleep 1000", 0.3).message(), "Script failed: timed out after 0s");
   EXPECT_EQ(sh("echo free"), "free");
 }
 
