@@ -100,33 +100,73 @@ icon_is() {  # green, yellow, gray, orange, red
     orange) [[ "$hex" == "#FF9500" ]] ;; red) [[ "$hex" == "#FF3B30" ]] ;; *) return 1 ;;
   esac
 }
-# Whether the menu shows: the black root is covered just below and left of the icon.
+# Where the menu shows: just below and left of the icon.
+menu_xy() {
+  local xy
+  xy="$(icon_xy)" || return 1
+  echo "$((${xy% *} - 60)) $((${xy#* } + 40))"
+}
+# Whether the menu is drawn: the black root is covered where it shows.
 menu_shows() {
   local xy hex
-  xy="$(icon_xy)" || return 1
-  hex="$(import -window root -crop "1x1+$((${xy% *} - 60))+$((${xy#* } + 40))" -depth 8 txt:- 2>/dev/null |
+  xy="$(menu_xy)" || return 1
+  hex="$(import -window root -crop "1x1+${xy% *}+${xy#* }" -depth 8 txt:- 2>/dev/null |
     grep -o '#[0-9A-F]\{6\}' | head -1)"
   [[ -n "$hex" && "$hex" != "#000000" ]]
 }
-# Clicks the icon until the menu shows (the first click may only give the focus).
+# The application's visible windows, one id a line. The menu is one of them while it shows
+# (the same window each time), the tray icon another.
+app_windows() { xdotool search --onlyvisible --classname '^QuarvelDorarov$' 2>/dev/null | sort; }
+menu_window=""
+# Whether a window of the application that was not there before the click covers the place
+# where the menu shows (sets menu_window).
+menu_mapped() {  # <windows before the click>
+  local xy px py w
+  xy="$(menu_xy)" || return 1
+  px="${xy% *}" py="${xy#* }"
+  for w in $(comm -13 <(echo "$1") <(app_windows)); do
+    eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
+    if ((X <= px && px < X + WIDTH && Y <= py && py < Y + HEIGHT)); then
+      menu_window="$w"
+      return 0
+    fi
+  done
+  return 1
+}
+menu_gone() { ! grep -qx "$menu_window" <<<"$(app_windows)"; }
+# Clicks the icon and waits for the menu's window and for it to be drawn. A second click
+# only when the first brought no window at all (a click may only give the focus).
 open_menu() {
-  local xy attempt
-  xy="$(icon_xy)" || return 1
-  for attempt in 1 2 3; do
+  local xy attempt before
+  xy="$(icon_xy)" || { fail "no tray icon"; return 1; }
+  for attempt in 1 2; do
+    before="$(app_windows)"
     xdotool mousemove ${xy% *} ${xy#* } click 1
-    wait_for 3 menu_shows && return 0
+    if wait_for 30 menu_mapped "$before"; then
+      wait_for 30 menu_shows && return 0
+      break
+    fi
   done
   fail "the menu did not open"
   return 1
 }
-close_menu() { xdotool key Escape; sleep 0.5; }
+# Waits for the menu's window to go, after a pick or a click outside it.
+wait_menu_gone() { wait_for 30 menu_gone || fail "the menu did not close"; }
+# Closes the menu with a click on the bare root, far from the icon. (After an Escape the
+# next click on the icon only closes what Qt still takes for an open menu.)
+close_menu() { xdotool mousemove 400 600 click 1; wait_menu_gone; }
 # Picks a menu item by moving down from the top (the header is not selectable).
-pick() { open_menu && { [[ "$1" -gt 0 ]] && xdotool key --delay 150 $(printf 'Down %.0s' $(seq "$1")); xdotool key Return; }; }
+pick() {
+  open_menu || return 1
+  [[ "$1" -gt 0 ]] && xdotool key --delay 150 $(printf 'Down %.0s' $(seq "$1"))
+  xdotool key Return
+  wait_menu_gone
+}
 visible_window() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 
 trayer --edge top --align right --widthtype request --height 32 --SetDockType true >/dev/null 2>&1 &
 tray_pid=$!
-sleep 1
+wait_for 30 visible_window '^panel$' || fail "trayer's panel did not show"
 
 step "first launch: install the service and start it"
 "$build/bin/QuarvelDorarov" >"$home/app.out" 2>"$home/app.err" &
@@ -203,7 +243,7 @@ fi
 wait_for 60 daemon_runs || fail "Settings... did not start the daemon"
 
 step "Quit from the menu stops the service"
-open_menu && xdotool key Up Return  # the last item
+open_menu && xdotool key Up Return && wait_menu_gone  # the last item
 wait_for 60 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the app did not quit"
 app_pid=""
 wait_for 60 daemon_gone || fail "the daemon still runs after Quit"

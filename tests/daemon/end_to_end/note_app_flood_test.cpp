@@ -24,12 +24,22 @@ TEST_F(NoteAppFloodEndToEnd, AFloodingNoteAppIsStoppedWhileTheDaemonAnswersAndIs
   // line end and waits; then runs are the fixture server in note-app mode. A run that the
   // start limit ends before it floods (a busy machine may take that long to reach "go") is
   // followed by one that floods in its turn.
+  //
+  // The flood's first part is the line bound (64 MiB) and 1 MiB more; only once the daemon
+  // has taken it (all but what the pipe holds) does the run write the file "passed" and go
+  // on. The test needs no more than that first part: a daemon that keeps to the bound stops
+  // the run inside it, having read the bound and one read more, well within the start limit
+  // also on a busy machine; one that reads on has let the line go about 1 MiB past the bound,
+  // however fast or slowly the machine reads, and whether or not the start limit ends the run.
   const std::filesystem::path noteApp = home_.path() / "note-app";
+  const long lineBound = 64L << 20;
   std::ofstream(noteApp) << "#!/bin/sh\n"
                             "here=\"$(dirname \"$0\")\"\n"
                             "if [ ! -e \"$here/calm\" ]; then\n"
                             "  while [ ! -e \"$here/go\" ]; do sleep 0.05; done\n"
-                            "  head -c 536870912 /dev/zero\n"
+                            "  head -c " << lineBound + (1 << 20) << " /dev/zero\n"
+                            "  : > \"$here/passed\"\n"
+                            "  head -c " << (512L << 20) - lineBound - (1 << 20) << " /dev/zero\n"
                             "  exec sleep 600\n"
                             "fi\n"
                             "exec " QD_FIXTURE_SERVER " --note-app\n";
@@ -66,6 +76,10 @@ TEST_F(NoteAppFloodEndToEnd, AFloodingNoteAppIsStoppedWhileTheDaemonAnswersAndIs
     ASSERT_TRUE(health.contains("content")) << dumpJson(health);
     std::this_thread::sleep_for(10ms);
   }
+  // It was stopped for its line before the line was 1 MiB past the bound. (A daemon that
+  // stops at the bound never takes the whole first part, so "passed" cannot come later.)
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "passed"))
+      << "the daemon read on about 1 MiB past the line bound without stopping the note app";
   // What the flood added to the daemon's peak is the line buffer, within the 64 MiB limit,
   // and (under the sanitizers) the buffers it outgrew: under half the 512 MiB written.
   const long addedKiB = test::memoryKiB(daemon_->pid(), "VmHWM") - peakBeforeKiB;

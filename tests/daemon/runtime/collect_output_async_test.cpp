@@ -67,7 +67,15 @@ TEST_F(CollectUntilExitAsync, ATimeOutStopsTheWholeGroupAndKeepsWhatWasWritten) 
   options.timeout = 300ms;
   options.grace = 100ms;
   // The shell ignores SIGTERM, so the group needs the kill; its background sleep is in it too.
-  auto out = runShell("trap '' TERM; echo started; sleep 1000 & wait", options);
+  // The time-out starts with the collection, once the shell has written "ready": by then it
+  // has its trap, its output and its background sleep, however slowly a busy machine ran it.
+  test::TempDir folder("collect");
+  const std::string ready = (folder / "ready").string();
+  const std::string script = "trap '' TERM; echo started; sleep 1000 & touch " + ready + "; wait";
+  child = ChildProcess::spawn(spawnOptions("/bin/sh", {"-c", script}));
+  group = child->pid();
+  ASSERT_TRUE(test::eventually([&] { return ::access(ready.c_str(), F_OK) == 0; })) << "the shell never got ready";
+  auto out = test::runAwaitable(io, collectUntilExitAsync(*child, options));
   EXPECT_EQ(out.end, End::timedOut);
   EXPECT_EQ(out.status, (ExitStatus{true, SIGKILL}));
   EXPECT_EQ(out.standardOutput, "started\n");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -74,27 +75,53 @@ pid_t readGroup(const std::string& groupFile) {
 }
 
 TEST(ProcessRunner, ATimeOutKillsTheGroupAndFreesTheLane) {
-  // The child ignores SIGTERM; its grandchild holds the output pipe open.
+  // run() starts a child's time-out as it starts the child, so a script cannot be waited for
+  // before it: what it must do first (ignore SIGTERM, start the member that holds the output
+  // pipe) gets seconds, and the script writes its group only once that is done. A group file
+  // that is not there fails the test rather than leave it nothing to look at.
   const test::TempDir dir("runner");
   const std::string groupFile = (dir / "group").string();
-  const auto e = shError("trap '' TERM; echo $$ > " + groupFile + "; sleep 1000 & sleep 1000", 0.3);
-  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(groupFile), 60s));
+  // The child ignores SIGTERM; its grandchild holds the output pipe open.
+  auto e = shError("trap '' TERM; sleep 1000 & echo $$ > " + groupFile + "; sleep 1000", 2.5);
   EXPECT_EQ(e.code(), 2);
-  EXPECT_EQ(e.message(), "Script failed: timed out after 0s");
+  EXPECT_EQ(e.message(), "Script failed: timed out after 2s");
   EXPECT_NE(e.description().find("timed out"), std::string::npos);
-  // The child obeys SIGTERM at once, a member of its group does not.
-  shError("echo $$ > " + groupFile + "; (trap '' TERM; exec sleep 1000) & exec sleep 1000", 0.3);
-  EXPECT_TRUE(test::groupEmptiesWithin(readGroup(groupFile), 10s));
-  EXPECT_EQ(shError("exec sleep 1000", 2.5).message(), "Script failed: timed out after 2s");
+  pid_t group = readGroup(groupFile);
+  ASSERT_GT(group, 0) << "the script was stopped before it was ready";
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+  // The child obeys SIGTERM at once, a member of its group does not (and writes the group,
+  // its parent's $$, once it ignores SIGTERM).
+  std::filesystem::remove(groupFile);
+  e = shError("(trap '' TERM; echo $$ > " + groupFile + "; exec sleep 1000) & exec sleep 1000", 1.5);
+  EXPECT_EQ(e.message(), "Script failed: timed out after 1s");
+  group = readGroup(groupFile);
+  ASSERT_GT(group, 0) << "the script was stopped before it was ready";
+  EXPECT_TRUE(test::groupEmptiesWithin(group, 60s));
+  // A time-out under a second; the script needs nothing done before it.
+  EXPECT_EQ(shError("exec sleep 1000", 0.3).message(), "Script failed: timed out after 0s");
   EXPECT_EQ(sh("echo free"), "free");
+}
+
+// Runs `script` on `lane` in a thread of its own. An exception must not leave a std::thread
+// (that ends the program), so what went wrong is kept in `failure` for the test to report.
+std::thread shInThread(const std::string& script, const std::string& lane, std::string& failure) {
+  return std::thread([script, lane, &failure] {
+    try {
+      sh(script, 60, lane);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+  });
 }
 
 TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
   // Each run appends its start and end to a shared file; overlap shows in the order.
   const test::TempDir dir("lanes");
   const std::string log = (dir / "log").string();
-  const auto runner = [&](const std::string& lane, const std::string& name) {
-    return std::thread([=] { sh("echo " + name + "-start >> " + log + "; sleep 0.3; echo " + name + "-end >> " + log, 60, lane); });
+  std::string failures[4];
+  const auto runner = [&](const std::string& lane, const std::string& name, std::string& failure) {
+    return shInThread("echo " + name + "-start >> " + log + "; sleep 0.3; echo " + name + "-end >> " + log, lane,
+                      failure);
   };
   auto read = [&] {
     std::string text, line;
@@ -106,23 +133,23 @@ TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
     return text;
   };
 
-  auto a = runner("same", "a"), b = runner("same", "b");
+  auto a = runner("same", "a", failures[0]), b = runner("same", "b", failures[1]);
   a.join();
   b.join();
   const std::string serial = read();
   EXPECT_TRUE(serial == "a-start\na-end\nb-start\nb-end\n" || serial == "b-start\nb-end\na-start\na-end\n") << serial;
 
-  // Side by side, each run waits for the other to start (ten seconds at the most), however
-  // late a busy machine starts the second.
-  const auto meeting = [&](const std::string& name, const std::string& other) {
+  // Side by side, each run waits for the other to start, however late a busy machine starts
+  // the second. Lanes that held each other up would have the first give up after 30 s.
+  const auto meeting = [&](const std::string& name, const std::string& other, std::string& failure) {
     const std::string started = (dir / (name + ".started")).string(), awaited = (dir / (other + ".started")).string();
-    return std::thread([=] {
-      sh("echo " + name + "-start >> " + log + "; touch " + started + "; i=0; until [ -e " + awaited +
-             " ] || [ $i -ge 1000 ]; do sleep 0.01; i=$((i + 1)); done; echo " + name + "-end >> " + log,
-         60, "lane-" + name);
-    });
+    return shInThread("echo " + name + "-start >> " + log + "; touch " + started +
+                          "; giveUp=$(( $(date +%s) + 30 )); until [ -e " + awaited + " ]; do" +
+                          " if [ $(date +%s) -ge $giveUp ]; then echo '" + other + " never started' >&2; exit 3; fi;" +
+                          " sleep 0.01; done; echo " + name + "-end >> " + log,
+                      "lane-" + name, failure);
   };
-  auto c = meeting("c", "d"), d = meeting("d", "c");
+  auto c = meeting("c", "d", failures[2]), d = meeting("d", "c", failures[3]);
   c.join();
   d.join();
   const std::string parallel = read();
@@ -130,6 +157,7 @@ TEST(ProcessRunner, OneRunAtATimePerLaneAndLanesSideBySide) {
   EXPECT_LT(std::max(parallel.find("c-start"), parallel.find("d-start")),
             std::min(parallel.find("c-end"), parallel.find("d-end")))
       << parallel;
+  for (const std::string& failure : failures) EXPECT_EQ(failure, "");
 }
 
 TEST(TrimWhitespaceAndNewlines, RemovesAsciiAndUnicodeSpaceAtBothEnds) {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <fstream>
 
 #include <asio/co_spawn.hpp>
@@ -45,16 +46,40 @@ TEST_F(NoteAppOperationsTest, RunnerReadsOutputErrorsAndExitStatus) {
 }
 
 TEST_F(NoteAppOperationsTest, AScriptPastItsTimeOutIsKilledAndReaped) {
-  fakes_.answer("osascript", "delay", "30");
-  std::vector<std::string> lines{"delay 30"};
+  // The script's sleep outlasts the wait for its end below: only the kill of its group ends it.
+  fakes_.answer("osascript", "delay", "600");
+  std::vector<std::string> lines{"delay 600"};
+  const auto stat = [](pid_t pid) { return test::readProcFile("/proc/" + std::to_string(pid) + "/stat"); };
+  const auto runs = [&](pid_t pid, const std::string& name) {  // not yet a zombie
+    const std::string text = stat(pid);
+    return text.find("(" + name + ") ") != std::string::npos && text.find("(" + name + ") Z") == std::string::npos;
+  };
+  // The run goes one io step at a time until the script is there. Its time-out is handled on
+  // this thread, so it waits while the test waits for the script's sleep: a busy machine
+  // cannot end the script before it has a child that only the group kill reaches.
+  auto run = test::startAwaitable(io_, commands_.runAppleScript(lines, 1.5));
+  pid_t script = 0;
+  test::runUntil(io_, [&] {
+    for (pid_t child : test::childrenOf(::getpid())) {
+      if (runs(child, "osascript")) script = child;
+    }
+    return script != 0 || run->done;
+  });
+  ASSERT_NE(script, 0) << "the script never started";
+  const auto sleeping = [&] {
+    for (pid_t member : test::processesInGroup(script)) {
+      if (runs(member, "sleep")) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(test::eventually(sleeping)) << "the script never started its sleep";
   try {
-    test::runAwaitable(io_, commands_.runAppleScript(lines, 1.5));
+    test::finishAwaitable(io_, run);
     ADD_FAILURE();
   } catch (const DaemonError& e) {
     EXPECT_EQ(e.payload(), "timed out after 1s");
   }
   // The script itself was reaped before the call returned.
-  const auto stat = [](pid_t pid) { return test::readProcFile("/proc/" + std::to_string(pid) + "/stat"); };
   for (pid_t child : test::childrenOf(::getpid())) {
     EXPECT_EQ(stat(child).find("(osascript)"), std::string::npos) << stat(child);
   }
@@ -62,14 +87,22 @@ TEST_F(NoteAppOperationsTest, AScriptPastItsTimeOutIsKilledAndReaped) {
   // process groups), so the sleep waits here as a zombie until the run ends, once the kill
   // has taken effect: on a busy machine a moment after the call returned.
   std::string running;  // what /proc says of the children that still run
+  std::vector<pid_t> left;
   const auto nothingRuns = [&] {
     running.clear();
+    left.clear();
     for (pid_t child : test::childrenOf(::getpid())) {
-      if (const std::string text = stat(child); text.find(") Z ") == std::string::npos) running += text;
+      if (const std::string text = stat(child); text.find(") Z ") == std::string::npos) {
+        running += text;
+        left.push_back(child);
+      }
     }
     return running.empty();
   };
-  EXPECT_TRUE(test::eventually(nothingRuns)) << "still running: " << running;
+  if (!test::eventually(nothingRuns)) {
+    ADD_FAILURE() << "still running: " << running;
+    for (pid_t child : left) ::kill(child, SIGKILL);  // so the run does not wait for them at its end
+  }
 }
 
 TEST_F(NoteAppOperationsTest, CommandsNeverOverlapAndTheIoThreadKeepsRunning) {

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -271,15 +272,29 @@ TEST(TinderboxSupervisor, ASpawnThatOutlivesItsStartLimitStopsItsChild) {
   h.settings.connectionTimeoutSeconds = 1;
   h.settings.document = (scripts / "child.pid").string();
   auto& supervisor = h.make();
+  // The start goes one io step at a time until the child is there: the spawn is one step,
+  // the start limit's end a later one. The io thread then holds still while the child writes
+  // its pid, so the limit cannot end it first however slowly a busy machine starts it.
+  const std::vector<pid_t> before = test::childrenOf(::getpid());
+  auto start = test::startAwaitable(h.io, supervisor.startAndGetClient());
+  pid_t child = 0;
+  test::runUntil(h.io, [&] {
+    for (pid_t pid : test::childrenOf(::getpid())) {
+      if (std::find(before.begin(), before.end(), pid) == before.end()) child = pid;
+    }
+    return child != 0 || start->done;
+  });
+  ASSERT_NE(child, 0) << "no child was started";
+  const auto pidWritten = [&] { return readFileIfPresent(scripts / "child.pid").value_or("").ends_with("\n"); };
+  ASSERT_TRUE(test::eventually(pidWritten)) << "the child never wrote its pid";
+  EXPECT_EQ(std::stoi(*readFileIfPresent(scripts / "child.pid")), child);
   try {
-    runAwaitable(h.io, supervisor.startAndGetClient());
+    test::finishAwaitable(h.io, start);
     ADD_FAILURE() << "a silent server was accepted";
   } catch (const SupervisorError& e) {
     EXPECT_EQ(e.kind(), SupervisorError::Kind::timeout);
   }
-  const auto childPid = readFileIfPresent(scripts / "child.pid");
-  ASSERT_TRUE(childPid.has_value());
-  EXPECT_FALSE(isProcessAlive(std::stoi(*childPid)));  // stopped and reaped
+  EXPECT_FALSE(isProcessAlive(child));  // stopped and reaped
   EXPECT_FALSE(supervisor.getTinderboxPID().has_value());
   EXPECT_FALSE(h.pidFileText().has_value());
 }
