@@ -44,7 +44,8 @@ using namespace std::chrono_literals;
 constexpr std::size_t kLineBytes = 982040;
 
 std::string callPrefix(int id) {
-  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"tools/call","params":{"name":"health_check",)";
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+         R"(,"method":"tools/call","params":{"name":"health_check",)";
 }
 
 // The daemon line of a call with these arguments, its line feed included, with id 100.
@@ -195,7 +196,9 @@ int main(int argc, char** argv) {
   std::printf("%-13s %10s %16s %12s %9s %7s %8s\n", "kind", "idle MB", "peak waiting MB", "peak MB", "answered",
               "failed", "seconds");
   bool ok = true;
-  for (const auto& [kind, makeCall] : {std::pair{"plain text", &plainTextCall}, std::pair{"small values", &smallValuesCall}}) {
+  const std::pair<const char*, std::string (*)(int)> kinds[] = {{"plain text", &plainTextCall},
+                                                                {"small values", &smallValuesCall}};
+  for (const auto& [kind, makeCall] : kinds) {
     const Figures f = run(kind, makeCall, calls);
     std::printf("%-13s %10.1f %16.1f %12.1f %9d %7d %8.1f\n", kind, mb(f.idleKiB), mb(f.peakWaitingKiB),
                 mb(f.peakKiB), f.answered, f.failed, f.secondsToAnswer);

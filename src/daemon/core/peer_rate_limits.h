@@ -1,11 +1,12 @@
 #pragma once
 
 // The socket server's rate limit, kept per client process rather than per connection.
-// Every connection of one process (its pid, from the socket's peer credentials, and its start
-// time, since pids are reused) counts its lines against one budget, so a client that connects again after being closed for the
-// limit goes on with the budget it has used. A process is remembered until one window has
-// passed after its last connection closed: by then none of its lines counts any more, so
-// forgetting it changes nothing, and many short-lived processes leave nothing behind.
+// Every connection of one process (its pid, from the socket's peer credentials, and its
+// start time, since pids are reused) counts its lines against one budget, so a client that
+// connects again after being closed for the limit goes on with the budget it has used. A
+// process is remembered until one window has passed after its last connection closed: by
+// then none of its lines counts any more, so forgetting it changes nothing, and many
+// short-lived processes leave nothing behind.
 //
 // Lives on the io thread with the server that owns it.
 

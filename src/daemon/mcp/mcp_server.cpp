@@ -107,7 +107,8 @@ void MCPServer::messageArrived(std::size_t bytes) {
   const bool tooMany = messagesInFlight_ >= kMaxMessagesInFlight;
   if (!tooMany && bytesInFlight_ < kMaxBytesInFlight) return;
   readingPaused_ = true;
-  Logger::warn(component, tooMany ? "Too many messages in flight; pausing input" : "Too much text in flight; pausing input",
+  const char* reason = tooMany ? "Too many messages in flight; pausing input" : "Too much text in flight; pausing input";
+  Logger::warn(component, reason,
                {{"inFlight", static_cast<std::int64_t>(messagesInFlight_)},
                 {"bytes", static_cast<std::int64_t>(bytesInFlight_)}});
   transport_->pauseReading();
