@@ -27,6 +27,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -62,6 +63,15 @@ inline std::optional<std::string> readLineFrom(int fd, std::string& buffer, std:
     if (n <= 0) return std::nullopt;
     buffer.append(chunk, static_cast<std::size_t>(n));
   }
+}
+
+// ASAN_OPTIONS for a child whose peak memory a test reads: this process's options with the
+// quarantine off. Under the address sanitizer freed buffers otherwise wait there (256 MB)
+// instead of being reused, and the peak shows them rather than what the child holds.
+inline std::string sanitizerOptionsWithoutQuarantine() {
+  const char* inherited = std::getenv("ASAN_OPTIONS");
+  const std::string noQuarantine = "quarantine_size_mb=0";
+  return inherited ? std::string(inherited) + ":" + noQuarantine : noQuarantine;
 }
 
 // One connection to a Unix socket that writes and reads whole lines.

@@ -14,6 +14,7 @@ namespace {
 constexpr std::array<std::string_view, 15> kSensitiveNames = {
     "authorization", "token",    "accesstoken", "refreshtoken", "apikey",      "password",  "secret",   "cookie",
     "session",       "bearer",   "passphrase",  "privatekey",   "credentials", "secretkey", "accesskey"};
+constexpr std::size_t kLongestName = std::ranges::max(kSensitiveNames, {}, &std::string_view::size).size();
 
 bool isAsciiLowerOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 bool isAsciiUpper(char c) { return c >= 'A' && c <= 'Z'; }
@@ -65,7 +66,7 @@ bool isSensitiveKey(std::string_view key) {
       if (tail == name) return true;
     }
     // Words only lengthen the tail; past the longest name nothing more can match.
-    if (tail.size() > std::string_view("authorization").size()) break;
+    if (tail.size() > kLongestName) break;
   }
   return false;
 }

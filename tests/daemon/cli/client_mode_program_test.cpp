@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -62,30 +60,23 @@ class BridgeProcess {
   void closeInput() { input_.reset(); }
   void kill() { ::kill(pid(), SIGKILL); }
 
-  // Reads the bridge's standard error until it holds `text`; false when it does not within
+  // Reads the bridge's standard error until a line holds `text`; false when none does within
   // a generous time. What was read stays for finish().
   bool waitForError(const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (errorsRead_.find(text) == std::string::npos) {
+    for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd ready{errors_.get(), POLLIN, 0};
-      const int rc = ::poll(&ready, 1, static_cast<int>(left.count()));
-      if (rc < 0 && errno == EINTR) continue;
-      if (rc <= 0) return false;
-      char chunk[4096];
-      const ssize_t n = ::read(errors_.get(), chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      errorsRead_.append(chunk, static_cast<std::size_t>(n));
+      const std::optional<std::string> line = test::readLineFrom(errors_.get(), errorsBuffered_, left);
+      if (!line) return false;
+      errorsRead_ += *line + "\n";
+      if (line->find(text) != std::string::npos) return true;
     }
-    return true;
   }
 
   // Its exit status and what it wrote to standard error, once it has ended.
   std::pair<ExitStatus, std::string> finish() {
-    std::string errors = std::exchange(errorsRead_, {});
+    std::string errors = std::exchange(errorsRead_, {}) + std::exchange(errorsBuffered_, {});
     char chunk[4096];
     for (ssize_t n; (n = ::read(errors_.get(), chunk, sizeof chunk)) != 0;) {
       if (n < 0 && errno == EINTR) continue;
@@ -99,7 +90,7 @@ class BridgeProcess {
   std::unique_ptr<ChildProcess> child_;
   UniqueFd input_, output_, errors_;
   std::string buffered_;
-  std::string errorsRead_;
+  std::string errorsRead_, errorsBuffered_;
 };
 
 std::string ping(int id) { return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"ping"})" "\n"; }
@@ -213,10 +204,7 @@ TEST_F(ClientModeProgram, RequestsUpToTheBoundAreAnsweredAmongOthersAndLongerOne
   daemon_.startAndWait();
   // Under the address sanitizer freed memory is held back for a while; without that the
   // peak below shows what the bridge itself holds.
-  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noQuarantine = "quarantine_size_mb=0";
-  BridgeProcess bridge(daemon_, {{"ASAN_OPTIONS", sanitizerOptions ? std::string(sanitizerOptions) + ":" + noQuarantine
-                                                                   : noQuarantine}});
+  BridgeProcess bridge(daemon_, {{"ASAN_OPTIONS", test::sanitizerOptionsWithoutQuarantine()}});
   const std::size_t bound = TinderboxClient::maxRequestLineBytes;
   const std::string refusal = "Error: Request too large for the daemon (over 1 MiB)";
 
@@ -268,10 +256,7 @@ TEST_F(ClientModeProgram, RequestsUpToTheBoundAreAnsweredAmongOthersAndLongerOne
 // on as they are answered: every call is answered once the daemon is back.
 TEST_F(ClientModeProgram, CallsWaitingForTheDaemonPauseTheInputAtTheByteBoundAndAllAreAnsweredOnceItIsBack) {
   daemon_.startAndWait();
-  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noQuarantine = "quarantine_size_mb=0";
-  BridgeProcess bridge(daemon_, {{"ASAN_OPTIONS", sanitizerOptions ? std::string(sanitizerOptions) + ":" + noQuarantine
-                                                                   : noQuarantine},
+  BridgeProcess bridge(daemon_, {{"ASAN_OPTIONS", test::sanitizerOptionsWithoutQuarantine()},
                                  {"TINDERBOX_CONNECTION_TIMEOUT", "300000"}});
   bridge.write(ping(1));
   ASSERT_EQ(bridge.read()["id"], 1);

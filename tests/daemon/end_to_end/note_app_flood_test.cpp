@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -48,13 +47,11 @@ TEST_F(NoteAppFloodEndToEnd, AFloodingNoteAppIsStoppedWhileTheDaemonAnswersAndIs
   // Under the address sanitizer, freed buffers wait in its quarantine (256 MB) instead of
   // being reused; without it the peak below shows what the daemon itself holds, also when
   // a busy machine has the note app flood more than once.
-  const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noQuarantine = "quarantine_size_mb=0";
   startDaemon("dev", Json::object(),
               {{"TINDERBOX_DISABLE", "0"},
                {"TINDERBOX_MCP_PATH", noteApp.string()},
                {"TINDERBOX_RATE_LIMIT_REQUESTS", "10000"},
-               {"ASAN_OPTIONS", sanitizerOptions ? std::string(sanitizerOptions) + ":" + noQuarantine : noQuarantine}});
+               {"ASAN_OPTIONS", test::sanitizerOptionsWithoutQuarantine()}});
   auto client = connect();
   ASSERT_TRUE(call(*client, "health_check").contains("content"));
   const long peakBeforeKiB = test::memoryKiB(daemon_->pid(), "VmHWM");
