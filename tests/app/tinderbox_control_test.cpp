@@ -59,7 +59,11 @@ class TinderboxControlTest : public ::testing::Test {
       delays_.push_back(delay);
     };
     controlOptions.runLimit = runLimit_;
-    controlOptions.isTinderboxRunning = [this] { return noteAppRunning_.load(); };
+    controlOptions.isTinderboxRunning = [this] {
+      const bool running = noteAppRunning_.load();
+      ++noteAppAsked_;  // after the answer is read, so a test that sees it may change the answer
+      return running;
+    };
     control_ = std::make_unique<TinderboxControl>(*context_, *monitor_, controlOptions);
   }
 
@@ -91,6 +95,7 @@ class TinderboxControlTest : public ::testing::Test {
   std::vector<std::chrono::milliseconds> delays_;
   std::atomic<bool> daemonUp_{false};
   std::atomic<bool> noteAppRunning_{false};
+  std::atomic<int> noteAppAsked_{0};  // how often the control asked whether a note app runs
   // The application's own limit for a helper run: runs that end by themselves get all of it
   // on a busy machine. The hung-helper test sets a short one before make().
   std::chrono::milliseconds runLimit_ = daemonHelperRunLimit;
@@ -160,6 +165,8 @@ TEST_F(TinderboxControlTest, OpenTinderbox) {
   scriptDaemon("exit 0\n");
   noteAppRunning_ = true;
   control_->startTinderbox();
+  // The control's worker asks once it takes the request, however late a busy machine runs it.
+  ASSERT_TRUE(test::processEventsUntil([&] { return noteAppAsked_ > 0; }));
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   EXPECT_TRUE(calls().empty());
   EXPECT_TRUE(delays_.empty());
